@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs, builds and runs the demonstration: two profiles side by side.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh
+export PLEXISYNC_HOME="${PLEXISYNC_HOME:-$(mktemp -d /tmp/plexisync-demo.XXXXXX)}"
+exec bash scripts/demo-run.sh build/src/cli/plexisync

@@ -1,0 +1,2 @@
+// Program anchor.
+namespace cli {}

@@ -1,0 +1,6 @@
+#include <iostream>
+
+int main() {
+  std::cout << "plexisync\n";
+  return 0;
+}

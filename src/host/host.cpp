@@ -1,0 +1,2 @@
+// Host layer anchor.
+namespace host {}

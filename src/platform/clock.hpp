@@ -1,0 +1,57 @@
+#pragma once
+// The clock and the time zone in force. Both are interfaces so that tests can
+// set and advance time and choose the zone; the program uses the system's.
+#include <cstdint>
+#include <memory>
+
+#include "platform/datetime.hpp"
+
+namespace platform {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // The present local wall-clock time.
+  virtual DateTime Now() const = 0;
+};
+
+class SystemClock final : public Clock {
+ public:
+  DateTime Now() const override;
+};
+
+// A clock that stands still until told otherwise.
+class ManualClock final : public Clock {
+ public:
+  explicit ManualClock(DateTime start = DateTime::FromParts(2026, 6, 15, 9, 0, 0)) : now_(start) {}
+  DateTime Now() const override { return now_; }
+  void Set(DateTime t) { now_ = t; }
+  void Advance(std::int64_t seconds) { now_ = now_.AddSeconds(seconds); }
+
+ private:
+  DateTime now_;
+};
+
+class TimeZoneInfo {
+ public:
+  virtual ~TimeZoneInfo() = default;
+  // Minutes to add to local standard time to get UTC (UTC+1 gives -60).
+  virtual int StandardBiasMinutes() const = 0;
+};
+
+// The zone named by TZ, or the system's zone when TZ is not set.
+class SystemTimeZone final : public TimeZoneInfo {
+ public:
+  int StandardBiasMinutes() const override;
+};
+
+class FixedTimeZone final : public TimeZoneInfo {
+ public:
+  explicit FixedTimeZone(int biasMinutes) : bias_(biasMinutes) {}
+  int StandardBiasMinutes() const override { return bias_; }
+
+ private:
+  int bias_;
+};
+
+}  // namespace platform

@@ -1,0 +1,93 @@
+#pragma once
+// The per-user key store ("registry hive"): a tree of keys holding named,
+// typed values, persisted in one SQLite file per hive.
+//
+// Paths are relative to the hive's root and separated by backslashes; one
+// trailing backslash is allowed ("Software\Vendor\"), the empty path is the
+// root key itself. Key and value names are case-insensitive (ASCII folding)
+// and case-preserving. Subkeys enumerate in case-insensitive alphabetical
+// order, values in creation order (rewriting a value keeps its place).
+//
+// Every write is one SQLite transaction in WAL mode, so it is atomic and
+// survives a crash of the program; several processes may open one hive.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Value types by their platform numbers.
+enum RegType : std::uint32_t {
+  kRegNone = 0,
+  kRegSz = 1,
+  kRegExpandSz = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+  kRegDwordBigEndian = 5,
+  kRegMultiSz = 7,
+};
+
+struct RegValue {
+  std::uint32_t type = kRegNone;
+  std::vector<std::uint8_t> data;
+};
+
+// Bad input (empty or over-long name, path with empty parts) or a failure of
+// the underlying database. Missing keys and values are not errors.
+class KeyStoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class DeleteKeyResult { kDeleted, kNotFound, kHasSubKeys };
+
+class KeyStore {
+ public:
+  static constexpr std::size_t kMaxKeyNameLength = 255;
+  static constexpr std::size_t kMaxValueNameLength = 16383;
+
+  // Opens the hive file, creating it (and its schema) when missing.
+  static std::unique_ptr<KeyStore> Open(const std::filesystem::path& file);
+  virtual ~KeyStore() = default;
+
+  // True when the key exists (it can be opened for reading).
+  virtual bool KeyExists(std::string_view path) = 0;
+  // Create-or-open, creating missing parents. True when the key was created now.
+  virtual bool CreateKey(std::string_view path) = 0;
+  // Type and raw bytes of a value; nullopt when the key or value is missing.
+  // The empty value name is the key's default value.
+  virtual std::optional<RegValue> QueryValue(std::string_view path, std::string_view name) = 0;
+  // Writes a value into an existing key; false when the key does not exist.
+  virtual bool SetValue(std::string_view path, std::string_view name, std::uint32_t type,
+                        std::span<const std::uint8_t> data) = 0;
+  // Name of the index-th (0-based) subkey / value; nullopt past the end or
+  // when the key is missing. Walking indexes 0,1,2,... costs O(1) per step.
+  virtual std::optional<std::string> EnumSubKey(std::string_view path, std::size_t index) = 0;
+  virtual std::optional<std::string> EnumValue(std::string_view path, std::size_t index) = 0;
+  // Length of the longest value name of the key (0 when none or missing).
+  virtual std::size_t MaxValueNameLength(std::string_view path) = 0;
+  // Deletes a key that has no subkeys.
+  virtual DeleteKeyResult DeleteKey(std::string_view path) = 0;
+  // True when the value existed and was deleted.
+  virtual bool DeleteValue(std::string_view path, std::string_view name) = 0;
+  // Name of the first value of the key, in enumeration order, whose type and
+  // raw bytes equal the given ones (indexed, not a scan); nullopt when none.
+  virtual std::optional<std::string> FindValueByData(std::string_view path, std::uint32_t type,
+                                                     std::span<const std::uint8_t> data) = 0;
+};
+
+// Replaces every %NAME% by the value of the environment variable NAME, as the
+// platform's expansion does; references to unknown variables stay as they are.
+// `lookup` defaults to the process environment.
+std::string ExpandEnvironmentStrings(std::string_view text,
+                                     const std::function<std::optional<std::string>(std::string_view)>&
+                                         lookup = {});
+
+}  // namespace platform

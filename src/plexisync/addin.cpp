@@ -1,0 +1,2 @@
+// Add-in anchor.
+namespace plexisync {}
