@@ -45,6 +45,12 @@ class KeyStoreError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+// The bad-input kind of KeyStoreError (empty or over-long name, a path with
+// empty parts): the platform refuses the call, nothing is opened or written.
+class KeyStoreInputError : public KeyStoreError {
+ public:
+  using KeyStoreError::KeyStoreError;
+};
 
 enum class DeleteKeyResult { kDeleted, kNotFound, kHasSubKeys };
 

@@ -1,2 +1,0 @@
-// Add-in anchor.
-namespace plexisync {}

@@ -1,0 +1,286 @@
+#include "plexisync/storage/registry.hpp"
+
+#include "platform/text.hpp"
+#include "plexisync/core/errors.hpp"
+
+namespace plexisync {
+namespace {
+
+const char* const kSource = "Plexisync.CRegistry";
+
+std::string DecodeText(const Bytes& data) {
+  std::string s(data.begin(), data.end());
+  if (!s.empty() && s.back() == '\0') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+Bytes EncodeRegText(std::string_view text) {
+  Bytes b(text.begin(), text.end());
+  b.push_back(0);
+  return b;
+}
+
+std::uint32_t TextValueType(std::string_view text) {
+  const auto first = text.find('%');
+  if (first == std::string_view::npos) return platform::kRegSz;
+  const auto second = text.find('%', first + 2);
+  return second == std::string_view::npos ? platform::kRegSz : platform::kRegExpandSz;
+}
+
+CRegistry::CRegistry(HiveProvider hives) : hives_(std::move(hives)) {}
+
+platform::KeyStore* CRegistry::Hive() const { return hives_ ? hives_(root_) : nullptr; }
+
+void CRegistry::RequireKeyName(std::string_view keyName) const {
+  if (keyName.empty()) throw AddinError(kErrInvalidKeyName, "Invalid KeyName value", kSource);
+}
+
+// Input the key store refuses (over-long or malformed names) is an ordinary
+// failed open; anything else unexpected is a component failure.
+template <typename F>
+auto CRegistry::Guard(F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const AddinError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw AddinError(kErrComponentFailure, "CRegistry component failure", kSource);
+  }
+}
+
+bool CRegistry::CreateKey(std::string_view keyName) {
+  RequireKeyName(keyName);
+  return Guard([&] {
+    auto* hive = Hive();
+    if (!hive) return false;
+    try {
+      hive->CreateKey(keyName);
+    } catch (const platform::KeyStoreInputError&) {
+      return false;
+    }
+    return true;
+  });
+}
+
+bool CRegistry::DeleteKey(std::string_view keyName) {
+  RequireKeyName(keyName);
+  return Guard([&] {
+    auto* hive = Hive();
+    if (!hive) return false;
+    try {
+      return hive->DeleteKey(keyName) == platform::DeleteKeyResult::kDeleted;
+    } catch (const platform::KeyStoreInputError&) {
+      return false;
+    }
+  });
+}
+
+bool CRegistry::DeleteValue(std::string_view keyName, std::string_view valueName) {
+  RequireKeyName(keyName);
+  return Guard([&] {
+    auto* hive = Hive();
+    if (!hive) return false;
+    try {
+      return hive->DeleteValue(keyName, valueName);
+    } catch (const platform::KeyStoreInputError&) {
+      return false;
+    }
+  });
+}
+
+std::size_t CRegistry::GetAllSubKeys(std::string_view keyName, std::vector<std::string>& names) {
+  names.clear();
+  return Guard([&] {
+    auto* hive = Hive();
+    if (!hive) return std::size_t{0};
+    try {
+      if (!hive->KeyExists(keyName)) return std::size_t{0};
+      for (std::size_t i = 0;; ++i) {
+        auto name = hive->EnumSubKey(keyName, i);
+        if (!name) break;
+        // Names are read into a buffer of 256 characters and cut at a NUL.
+        std::string n = std::move(*name);
+        if (auto nul = n.find('\0'); nul != std::string::npos) n.resize(nul);
+        if (n.size() > 255) n.resize(255);
+        names.push_back(std::move(n));
+      }
+    } catch (const platform::KeyStoreInputError&) {
+      names.clear();
+    }
+    return names.size();
+  });
+}
+
+std::size_t CRegistry::GetAllValueNames(std::string_view keyName, std::vector<std::string>& names) {
+  names.clear();
+  return Guard([&] {
+    auto* hive = Hive();
+    if (!hive) return std::size_t{0};
+    try {
+      if (!hive->KeyExists(keyName)) return std::size_t{0};
+      for (std::size_t i = 0;; ++i) {
+        auto name = hive->EnumValue(keyName, i);
+        if (!name) break;
+        names.push_back(std::move(*name));
+      }
+    } catch (const platform::KeyStoreInputError&) {
+      names.clear();
+    }
+    return names.size();
+  });
+}
+
+std::vector<std::string> CRegistry::GetAllSubKeys(std::string_view keyName) {
+  std::vector<std::string> names;
+  GetAllSubKeys(keyName, names);
+  return names;
+}
+
+std::vector<std::string> CRegistry::GetAllValueNames(std::string_view keyName) {
+  std::vector<std::string> names;
+  GetAllValueNames(keyName, names);
+  return names;
+}
+
+Variant CRegistry::GetValue(std::string_view keyName, std::string_view valueName, const Variant& def) {
+  return Guard([&]() -> Variant {
+    auto* hive = Hive();
+    if (!hive) return def;
+    std::optional<platform::RegValue> v;
+    try {
+      v = hive->QueryValue(keyName, valueName);
+    } catch (const platform::KeyStoreInputError&) {
+      return def;
+    }
+    if (!v) return def;
+    switch (v->type) {
+      case platform::kRegSz:
+      case platform::kRegMultiSz:
+        return DecodeText(v->data);
+      case platform::kRegExpandSz:
+        return platform::ExpandEnvironmentStrings(DecodeText(v->data));
+      case platform::kRegDword:
+      case platform::kRegDwordBigEndian: {
+        if (v->data.size() != 4) return v->data;
+        std::uint32_t n = 0;
+        for (int i = 3; i >= 0; --i) n = (n << 8) | v->data[static_cast<std::size_t>(i)];
+        if (v->type == platform::kRegDwordBigEndian) {
+          n = ((n & 0xFFu) << 24) | ((n & 0xFF00u) << 8) | ((n >> 8) & 0xFF00u) | (n >> 24);
+        }
+        return static_cast<std::int32_t>(n);
+      }
+      default:
+        return v->data;
+    }
+  });
+}
+
+std::string CRegistry::GetString(std::string_view keyName, std::string_view valueName, std::string_view def) {
+  return VariantToText(GetValue(keyName, valueName, std::string(def)));
+}
+
+bool CRegistry::KeyExists(std::string_view keyName) {
+  RequireKeyName(keyName);
+  return Guard([&] {
+    auto* hive = Hive();
+    if (!hive) return false;
+    try {
+      return hive->KeyExists(keyName);
+    } catch (const platform::KeyStoreInputError&) {
+      return false;
+    }
+  });
+}
+
+bool CRegistry::SetValue(std::string_view keyName, std::string_view valueName, const Variant& value,
+                         std::int32_t valueType) {
+  RequireKeyName(keyName);
+  return Guard([&] {
+    auto* hive = Hive();
+    if (!hive) return false;
+    try {
+      hive->CreateKey(keyName);
+      switch (valueType) {
+        case 1:
+        case 2: {
+          const std::string text = VariantToText(value);
+          return hive->SetValue(keyName, valueName, TextValueType(text), EncodeRegText(text));
+        }
+        case 3:
+          if (const auto* bytes = std::get_if<Bytes>(&value)) {
+            return hive->SetValue(keyName, valueName, platform::kRegBinary, *bytes);
+          }
+          return true;
+        case 4:
+        case 5: {
+          std::uint32_t n = 0;
+          if (const auto* i16 = std::get_if<std::int16_t>(&value)) {
+            n = static_cast<std::uint32_t>(static_cast<std::int32_t>(*i16));
+          } else if (const auto* i32 = std::get_if<std::int32_t>(&value)) {
+            n = static_cast<std::uint32_t>(*i32);
+          } else {
+            return true;
+          }
+          const Bytes data{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                           static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+          return hive->SetValue(keyName, valueName, platform::kRegDword, data);
+        }
+        default:
+          return false;
+      }
+    } catch (const platform::KeyStoreInputError&) {
+      return false;
+    }
+  });
+}
+
+std::int32_t CRegistry::ValueType(std::string_view keyName, std::string_view valueName) {
+  RequireKeyName(keyName);
+  return Guard([&] {
+    auto* hive = Hive();
+    if (!hive) return 0;
+    try {
+      auto v = hive->QueryValue(keyName, valueName);
+      return v ? static_cast<std::int32_t>(v->type) : 0;
+    } catch (const platform::KeyStoreInputError&) {
+      return 0;
+    }
+  });
+}
+
+std::string CRegistry::FindValueNameByText(std::string_view keyName, std::string_view text) {
+  return Guard([&]() -> std::string {
+    auto* hive = Hive();
+    if (!hive) return {};
+    try {
+      // Plain text values are found through the store's index. A value whose
+      // text reads differently from its bytes (an expandable string, a
+      // multi-string, a number) is rare; those are checked one by one so the
+      // answer stays the first match in enumeration order.
+      auto indexed = hive->FindValueByData(keyName, platform::kRegSz, EncodeRegText(text));
+      std::size_t limit = SIZE_MAX;
+      std::vector<std::string> names;
+      GetAllValueNames(keyName, names);
+      if (indexed) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+          if (platform::EqualsIgnoreCase(names[i], *indexed)) {
+            limit = i;
+            break;
+          }
+        }
+      }
+      for (std::size_t i = 0; i < names.size() && i < limit; ++i) {
+        const auto type = ValueType(keyName, names[i]);
+        if (type == platform::kRegSz) continue;  // would have been found by the index
+        if (VariantToText(GetValue(keyName, names[i], std::string())) == text) return names[i];
+      }
+      return indexed ? *indexed : std::string();
+    } catch (const platform::KeyStoreInputError&) {
+      return {};
+    }
+  });
+}
+
+}  // namespace plexisync
