@@ -1,0 +1,647 @@
+#include "platform/ui/user.hpp"
+
+#include <algorithm>
+#include <istream>
+#include <ostream>
+#include <sstream>
+
+#include "platform/text.hpp"
+
+namespace platform {
+
+namespace {
+
+const char* IconName(MsgBoxIcon icon) {
+  switch (icon) {
+    case MsgBoxIcon::None: return "";
+    case MsgBoxIcon::Critical: return "critical";
+    case MsgBoxIcon::Question: return "question";
+    case MsgBoxIcon::Exclamation: return "exclamation";
+    case MsgBoxIcon::Information: return "information";
+  }
+  return "";
+}
+
+// Line breaks of any kind (CR LF, CR, LF) as "\n".
+std::string NormalizeBreaks(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r') {
+      out += '\n';
+      if (i + 1 < s.size() && s[i + 1] == '\n') {
+        ++i;
+      }
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::string Indent(std::string_view text, std::string_view prefix) {
+  std::string out(prefix);
+  for (char c : text) {
+    out += c;
+    if (c == '\n') {
+      out += prefix;
+    }
+  }
+  return out;
+}
+
+std::string Quote(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+std::string ButtonList(MsgBoxButtons buttons) {
+  std::string s;
+  for (MsgBoxResult r : AllowedResults(buttons)) {
+    s += (s.empty() ? "" : " / ") + std::string(MsgBoxResultCaption(r));
+  }
+  return s;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsAbsolutePath(std::string_view p) {
+  if (!p.empty() && IsSeparator(p[0])) {
+    return true;
+  }
+  // A drive letter: "C:\..." or "C:".
+  return p.size() >= 2 && p[1] == ':' &&
+         ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
+}
+
+std::size_t NameStart(std::string_view path) {
+  const std::size_t sep = path.find_last_of("/\\");
+  return sep == std::string_view::npos ? 0 : sep + 1;
+}
+
+// Button captions that a prepared answer may name; such an answer is never
+// taken for a file path.
+bool IsKnownCaption(std::string_view answer) {
+  const std::string t = Trim(answer);
+  for (const char* caption : {"OK", "Cancel", "Yes", "No", "Yes to All", "No to All"}) {
+    if (EqualsIgnoreCase(t, caption)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The progress window's parts, when the form is one: a label "Message" and
+// a progress bar "TheBar".
+struct ProgressParts {
+  const Label* message = nullptr;
+  const ProgressBar* bar = nullptr;
+};
+
+std::optional<ProgressParts> AsProgress(const Form& form) {
+  ProgressParts p;
+  p.message = form.Find<Label>("Message");
+  p.bar = form.Find<ProgressBar>("TheBar");
+  if (!EqualsIgnoreCase(form.Name(), "Progress") || p.message == nullptr || p.bar == nullptr) {
+    return std::nullopt;
+  }
+  return p;
+}
+
+}  // namespace
+
+// --- answers and file choices ----------------------------------------------
+
+const char* MsgBoxResultCaption(MsgBoxResult result) {
+  switch (result) {
+    case MsgBoxResult::Ok: return "OK";
+    case MsgBoxResult::Cancel: return "Cancel";
+    case MsgBoxResult::Yes: return "Yes";
+    case MsgBoxResult::No: return "No";
+  }
+  return "";
+}
+
+std::vector<MsgBoxResult> AllowedResults(MsgBoxButtons buttons) {
+  switch (buttons) {
+    case MsgBoxButtons::Ok: return {MsgBoxResult::Ok};
+    case MsgBoxButtons::OkCancel: return {MsgBoxResult::Ok, MsgBoxResult::Cancel};
+    case MsgBoxButtons::YesNo: return {MsgBoxResult::Yes, MsgBoxResult::No};
+    case MsgBoxButtons::YesNoCancel:
+      return {MsgBoxResult::Yes, MsgBoxResult::No, MsgBoxResult::Cancel};
+  }
+  return {MsgBoxResult::Ok};
+}
+
+MsgBoxResult NeutralResult(MsgBoxButtons buttons) {
+  switch (buttons) {
+    case MsgBoxButtons::Ok: return MsgBoxResult::Ok;
+    case MsgBoxButtons::YesNo: return MsgBoxResult::No;
+    case MsgBoxButtons::OkCancel:
+    case MsgBoxButtons::YesNoCancel: return MsgBoxResult::Cancel;
+  }
+  return MsgBoxResult::Ok;
+}
+
+std::optional<MsgBoxResult> ParseMsgBoxResult(std::string_view caption, MsgBoxButtons buttons) {
+  const std::string t = Trim(caption);
+  for (MsgBoxResult r : AllowedResults(buttons)) {
+    if (EqualsIgnoreCase(t, MsgBoxResultCaption(r))) {
+      return r;
+    }
+  }
+  return std::nullopt;
+}
+
+FileDialogResult CompleteFileChoice(const FileDialogRequest& request,
+                                    const std::optional<std::string>& chosen) {
+  FileDialogResult result;
+  if (!chosen || chosen->empty()) {
+    return result;
+  }
+  std::string path = *chosen;
+  if (!IsAbsolutePath(path) && !request.initialDir.empty()) {
+    path = request.initialDir + (IsSeparator(request.initialDir.back()) ? "" : "/") + path;
+  }
+  std::string title = path.substr(NameStart(path));
+  if (title.empty()) {
+    return result;  // a folder, not a file
+  }
+  std::string ext = request.defaultExt;
+  if (!ext.empty() && ext.front() == '.') {
+    ext.erase(0, 1);
+  }
+  const std::size_t dot = title.rfind('.');
+  const bool hasExtension = dot != std::string::npos && dot + 1 < title.size();
+  if (!ext.empty() && !hasExtension) {
+    const std::string suffix = (title.back() == '.' ? "" : ".") + ext;
+    path += suffix;
+    title += suffix;
+  }
+  result.cancelled = false;
+  result.fileName = std::move(path);
+  result.fileTitle = std::move(title);
+  return result;
+}
+
+// --- UserInterface ---------------------------------------------------------
+
+UserInterface::UserInterface(std::string applicationTitle)
+    : applicationTitle_(std::move(applicationTitle)) {}
+
+UserInterface::~UserInterface() {
+  if (DefaultUser() == this) {
+    SetDefaultUser(nullptr);
+  }
+}
+
+void UserInterface::Record(std::string entry) {
+  transcript_.push_back(std::move(entry));
+  OnRecord(transcript_.back());
+}
+
+MsgBoxResult UserInterface::MessageBox(std::string_view text, std::string_view title,
+                                       MsgBoxButtons buttons, MsgBoxIcon icon) {
+  MessageRequest request{std::string(text), title.empty() ? applicationTitle_ : std::string(title),
+                         buttons, icon};
+  std::string entry = "Message " + Quote(request.title);
+  if (icon != MsgBoxIcon::None) {
+    entry += " (" + std::string(IconName(icon)) + ")";
+  }
+  entry += " [" + ButtonList(buttons) + "]:\n" + Indent(NormalizeBreaks(text), "  ");
+  Record(std::move(entry));
+
+  MsgBoxResult answer = AnswerMessage(request);
+  const auto allowed = AllowedResults(buttons);
+  if (std::find(allowed.begin(), allowed.end(), answer) == allowed.end()) {
+    const MsgBoxResult neutral = NeutralResult(buttons);
+    Record(std::string("Answer ") + MsgBoxResultCaption(answer) + " is not offered; taking " +
+           MsgBoxResultCaption(neutral));
+    answer = neutral;
+  }
+  Record(std::string("Answer: ") + MsgBoxResultCaption(answer));
+  return answer;
+}
+
+FileDialogResult UserInterface::FileDialog(const FileDialogRequest& request) {
+  std::string entry = request.mode == FileDialogMode::Save ? "Save" : "Open";
+  entry += " file dialog " + Quote(request.title);
+  if (!request.initialDir.empty()) {
+    entry += ", folder " + Quote(request.initialDir);
+  }
+  if (!request.filter.empty()) {
+    entry += ", filter " + Quote(request.filter);
+  }
+  if (!request.defaultExt.empty()) {
+    entry += ", default extension " + Quote(request.defaultExt);
+  }
+  Record(std::move(entry));
+  FileDialogResult result = CompleteFileChoice(request, ChooseFile(request));
+  Record(result.cancelled ? std::string("File dialog cancelled")
+                          : "Chosen file: " + result.fileName);
+  return result;
+}
+
+void UserInterface::RunModal(Form& form) {
+  Record("Shown modally: " + form.Describe());
+  InteractWithForm(form);
+  if (form.IsVisible()) {
+    form.Hide();
+  }
+}
+
+void UserInterface::FormShown(const Form& form) {
+  if (AsProgress(form)) {
+    progress_.erase(FoldCase(form.Name()));
+    RecordProgress(form, true);
+    return;
+  }
+  Record("Shown: " + form.Describe());
+}
+
+void UserInterface::FormHidden(const Form& form) {
+  progress_.erase(FoldCase(form.Name()));
+  Record("Hidden: Form " + form.Name());
+}
+
+void UserInterface::FormChanged(const Form& form, const Control& /*control*/) {
+  if (AsProgress(form)) {
+    RecordProgress(form, false);
+  }
+}
+
+void UserInterface::RecordProgress(const Form& form, bool force) {
+  const auto parts = AsProgress(form);
+  if (!parts) {
+    return;
+  }
+  const std::string text = Trim(NormalizeBreaks(parts->message->Caption()));
+  const bool showBar = parts->bar->Visible() && parts->bar->Max() > parts->bar->Min();
+  const int percent = parts->bar->Percent();
+  const int decile = showBar ? percent / 10 : -1;
+  ProgressState& state = progress_[FoldCase(form.Name())];
+  if (!force && text == state.text && decile == state.decile) {
+    return;
+  }
+  state.text = text;
+  state.decile = decile;
+  std::string line = text;
+  if (showBar) {
+    line += (line.empty() ? "" : " ") + std::to_string(percent) + "%";
+  }
+  if (!line.empty()) {
+    Record(std::move(line));
+  }
+}
+
+bool UserInterface::ClickFor(Button& button) {
+  const std::string caption = PlainCaption(button.Caption());
+  if (!button.Enabled() || !button.Visible()) {
+    Record("Button " + Quote(caption) + " is not available");
+    return false;
+  }
+  Record("Clicked " + Quote(caption));
+  return button.Click();
+}
+
+void UserInterface::CloseWithCancel(Form& form) {
+  if (Button* cancel = form.CancelButton();
+      cancel != nullptr && cancel->Enabled() && cancel->Visible()) {
+    ClickFor(*cancel);
+  }
+  if (form.IsVisible()) {
+    Record("Closed form " + form.Name());
+    form.Hide();
+  }
+}
+
+// --- ScriptedUser ----------------------------------------------------------
+
+std::string ScriptedUser::Expectation::Describe() const {
+  switch (kind) {
+    case Kind::kMessage:
+      return "message containing " + Quote(text) + " (answer " + MsgBoxResultCaption(answer) + ")";
+    case Kind::kFileDialog:
+      return path ? "file dialog (choose " + Quote(*path) + ")" : "file dialog (cancel)";
+    case Kind::kForm:
+      return "form " + text;
+  }
+  return "";
+}
+
+ScriptedUser& ScriptedUser::ExpectMessage(std::string textPart, MsgBoxResult answer) {
+  expected_.push_back(Expectation{Kind::kMessage, std::move(textPart), answer, std::nullopt, {}});
+  return *this;
+}
+
+ScriptedUser& ScriptedUser::ExpectFileDialog(std::optional<std::string> path) {
+  expected_.push_back(Expectation{Kind::kFileDialog, {}, MsgBoxResult::Ok, std::move(path), {}});
+  return *this;
+}
+
+ScriptedUser& ScriptedUser::ExpectForm(std::string formName, std::function<void(Form&)> actions) {
+  expected_.push_back(
+      Expectation{Kind::kForm, std::move(formName), MsgBoxResult::Ok, std::nullopt, std::move(actions)});
+  return *this;
+}
+
+void ScriptedUser::Fail(std::string problem) {
+  Record("FAILURE: " + problem);
+  failures_.push_back(std::move(problem));
+}
+
+MsgBoxResult ScriptedUser::AnswerMessage(const MessageRequest& request) {
+  if (!expected_.empty() && expected_.front().kind == Kind::kMessage &&
+      request.text.find(expected_.front().text) != std::string::npos) {
+    const MsgBoxResult answer = expected_.front().answer;
+    expected_.pop_front();
+    if (!ParseMsgBoxResult(MsgBoxResultCaption(answer), request.buttons)) {
+      Fail("scripted answer " + std::string(MsgBoxResultCaption(answer)) +
+           " is not offered by the message " + Quote(NormalizeBreaks(request.text)));
+      return NeutralResult(request.buttons);
+    }
+    return answer;
+  }
+  Fail("unexpected message " + Quote(NormalizeBreaks(request.text)) +
+       (expected_.empty() ? std::string(" (nothing more expected)")
+                          : "; expected " + expected_.front().Describe()));
+  return NeutralResult(request.buttons);
+}
+
+std::optional<std::string> ScriptedUser::ChooseFile(const FileDialogRequest& request) {
+  if (!expected_.empty() && expected_.front().kind == Kind::kFileDialog) {
+    auto path = expected_.front().path;
+    expected_.pop_front();
+    return path;
+  }
+  Fail("unexpected file dialog " + Quote(request.title) +
+       (expected_.empty() ? std::string(" (nothing more expected)")
+                          : "; expected " + expected_.front().Describe()));
+  return std::nullopt;
+}
+
+void ScriptedUser::InteractWithForm(Form& form) {
+  if (expected_.empty() || expected_.front().kind != Kind::kForm ||
+      !EqualsIgnoreCase(expected_.front().text, form.Name())) {
+    Fail("unexpected form " + form.Name() +
+         (expected_.empty() ? std::string(" (nothing more expected)")
+                            : "; expected " + expected_.front().Describe()));
+    CloseWithCancel(form);
+    return;
+  }
+  auto actions = std::move(expected_.front().actions);
+  expected_.pop_front();
+  if (actions) {
+    try {
+      actions(form);
+    } catch (...) {
+      if (form.IsVisible()) {
+        form.Hide();
+      }
+      throw;
+    }
+  }
+  if (form.IsVisible()) {
+    CloseWithCancel(form);
+  }
+}
+
+std::vector<std::string> ScriptedUser::Verify() const {
+  std::vector<std::string> problems = failures_;
+  for (const auto& e : expected_) {
+    problems.push_back("expected " + e.Describe() + " never came");
+  }
+  return problems;
+}
+
+std::string ScriptedUser::Problems() const {
+  std::string s;
+  for (const auto& p : Verify()) {
+    s += p + "\n";
+  }
+  return s;
+}
+
+bool ScriptedUser::AllExpectationsMet() const { return failures_.empty() && expected_.empty(); }
+
+// --- TerminalUser ----------------------------------------------------------
+
+TerminalUser::TerminalUser(std::istream& in, std::ostream& out, bool interactive,
+                           std::vector<std::string> answers, std::string applicationTitle)
+    : UserInterface(std::move(applicationTitle)),
+      in_(in),
+      out_(out),
+      interactive_(interactive),
+      answers_(answers.begin(), answers.end()) {}
+
+void TerminalUser::OnRecord(const std::string& entry) { Say(entry); }
+
+void TerminalUser::Say(std::string_view text) {
+  out_ << text << '\n';
+  out_.flush();
+}
+
+std::optional<std::string> TerminalUser::ReadLine(std::string_view prompt) {
+  out_ << prompt;
+  out_.flush();
+  std::string line;
+  if (!std::getline(in_, line)) {
+    out_ << '\n';
+    return std::nullopt;
+  }
+  if (!line.empty() && line.back() == '\r') {
+    line.pop_back();
+  }
+  return line;
+}
+
+void TerminalUser::NoteUnfitAnswer() {
+  Record("Prepared answer " + Quote(answers_.front()) +
+         " does not fit here; it is kept for a later question");
+}
+
+MsgBoxResult TerminalUser::AnswerMessage(const MessageRequest& request) {
+  if (!answers_.empty()) {
+    if (auto r = ParseMsgBoxResult(answers_.front(), request.buttons)) {
+      Record("Prepared answer " + Quote(answers_.front()));
+      answers_.pop_front();
+      return *r;
+    }
+    NoteUnfitAnswer();
+  }
+  if (interactive_) {
+    const std::string choices = ButtonList(request.buttons);
+    while (auto line = ReadLine("Your answer [" + choices + "]: ")) {
+      if (request.buttons == MsgBoxButtons::Ok && Trim(*line).empty()) {
+        return MsgBoxResult::Ok;
+      }
+      if (auto r = ParseMsgBoxResult(*line, request.buttons)) {
+        return *r;
+      }
+      Say("Please answer one of: " + choices);
+    }
+  }
+  const MsgBoxResult neutral = NeutralResult(request.buttons);
+  Record(std::string("No answer given; taking ") + MsgBoxResultCaption(neutral));
+  return neutral;
+}
+
+std::optional<std::string> TerminalUser::ChooseFile(const FileDialogRequest& /*request*/) {
+  if (!answers_.empty()) {
+    const std::string answer = answers_.front();
+    if (EqualsIgnoreCase(Trim(answer), "Cancel")) {
+      Record("Prepared answer \"Cancel\"");
+      answers_.pop_front();
+      return std::nullopt;
+    }
+    if (!IsKnownCaption(answer)) {
+      Record("Prepared answer " + Quote(answer));
+      answers_.pop_front();
+      return answer;
+    }
+    NoteUnfitAnswer();
+  }
+  if (interactive_) {
+    if (auto line = ReadLine("File name (empty to cancel): ")) {
+      if (Trim(*line).empty()) {
+        return std::nullopt;
+      }
+      return *line;
+    }
+  }
+  Record("No file chosen; cancelling the dialog");
+  return std::nullopt;
+}
+
+void TerminalUser::InteractWithForm(Form& form) {
+  bool notedUnfit = false;
+  while (form.IsVisible()) {
+    if (!answers_.empty()) {
+      if (Button* b = form.FindButton(Trim(answers_.front()))) {
+        answers_.pop_front();
+        ClickFor(*b);
+        continue;
+      }
+      if (!notedUnfit) {
+        NoteUnfitAnswer();
+        notedUnfit = true;
+      }
+    }
+    if (!interactive_) {
+      break;
+    }
+    auto line = ReadLine(form.Name() + "> ");
+    if (!line) {
+      break;
+    }
+    if (!RunCommand(form, *line)) {
+      Say("Not understood; type help for the commands");
+    }
+  }
+  if (form.IsVisible()) {
+    Record("No answer given for form " + form.Name() + "; closing it without changes");
+    CloseWithCancel(form);
+  }
+}
+
+bool TerminalUser::RunCommand(Form& form, const std::string& line) {
+  std::istringstream words(line);
+  std::string verb;
+  words >> verb;
+  std::string name;
+  words >> name;
+  std::string rest;
+  std::getline(words, rest);
+  rest = Trim(rest);
+  const std::string argument = name.empty() ? std::string() : Trim(name + " " + rest);
+
+  if (verb.empty()) {
+    return true;
+  }
+  if (EqualsIgnoreCase(verb, "help") || verb == "?") {
+    Say("Commands: click CAPTION|NAME, set NAME TEXT, check NAME 0|1, select NAME INDEX,\n"
+        "dropdown NAME, show, help; or type a button's caption.");
+    return true;
+  }
+  if (EqualsIgnoreCase(verb, "show")) {
+    Say(form.Describe());
+    return true;
+  }
+  if (EqualsIgnoreCase(verb, "click")) {
+    if (Button* b = form.FindButton(argument)) {
+      ClickFor(*b);
+      return true;
+    }
+    Say("No button " + Quote(argument));
+    return true;
+  }
+  if (Button* b = form.FindButton(Trim(line))) {
+    ClickFor(*b);
+    return true;
+  }
+  Control* control = form.Find(name);
+  if (control == nullptr) {
+    if (EqualsIgnoreCase(verb, "set") || EqualsIgnoreCase(verb, "check") ||
+        EqualsIgnoreCase(verb, "select") || EqualsIgnoreCase(verb, "dropdown")) {
+      Say("No control " + Quote(name));
+      return true;
+    }
+    return false;
+  }
+  if (!control->Enabled() || !control->Visible()) {
+    Say(control->Name() + " is not available");
+    return true;
+  }
+  try {
+    if (EqualsIgnoreCase(verb, "set")) {
+      if (auto* t = dynamic_cast<TextBox*>(control)) {
+        t->SetText(rest);
+      } else if (auto* c = dynamic_cast<ComboBox*>(control)) {
+        c->SetText(rest);
+      } else {
+        Say(name + " holds no text");
+        return true;
+      }
+      Record("Set " + control->Name() + " to " + Quote(rest));
+      return true;
+    }
+    if (EqualsIgnoreCase(verb, "check")) {
+      auto* c = dynamic_cast<CheckBox*>(control);
+      if (c == nullptr || (rest != "0" && rest != "1")) {
+        Say("Use: check NAME 0|1 on a check box");
+        return true;
+      }
+      c->SetValue(rest == "1" ? 1 : 0);
+      Record("Set " + control->Name() + " to " + rest);
+      return true;
+    }
+    if (EqualsIgnoreCase(verb, "select")) {
+      const int index = ToInt32(rest);
+      if (auto* l = dynamic_cast<ListControl*>(control)) {
+        l->SetListIndex(index);
+      } else if (auto* v = dynamic_cast<ListView*>(control)) {
+        if (index < 0 || !v->ClickItem(static_cast<std::size_t>(index))) {
+          Say("No entry " + rest);
+          return true;
+        }
+      } else {
+        Say(name + " is not a list");
+        return true;
+      }
+      Record("Selected entry " + rest + " of " + control->Name());
+      return true;
+    }
+    if (EqualsIgnoreCase(verb, "dropdown")) {
+      if (auto* c = dynamic_cast<ComboBox*>(control)) {
+        c->DropDown();
+        Record("Opened the list of " + control->Name());
+      } else {
+        Say(name + " is not a combo box");
+      }
+      return true;
+    }
+  } catch (const std::exception& e) {
+    Say(std::string("Cannot do that: ") + e.what());
+    return true;
+  }
+  return false;
+}
+
+}  // namespace platform

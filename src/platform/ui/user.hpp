@@ -1,0 +1,223 @@
+#pragma once
+// The person at the screen: message boxes, file dialogs and modal forms are
+// questions put to them, modeless forms and progress are things shown to
+// them. Every question, answer and form shown is kept as readable text in
+// the transcript.
+//
+// Two people are provided: ScriptedUser answers from a list of expectations
+// (tests), TerminalUser prints everything and answers from prepared answers,
+// the keyboard, or else with the answer that changes nothing (the program).
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ui/form.hpp"
+
+namespace platform {
+
+enum class MsgBoxButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MsgBoxIcon { None, Critical, Question, Exclamation, Information };
+enum class MsgBoxResult { Ok, Cancel, Yes, No };
+
+// "OK", "Cancel", "Yes", "No".
+const char* MsgBoxResultCaption(MsgBoxResult result);
+// The answers a message box with these buttons allows, in button order.
+std::vector<MsgBoxResult> AllowedResults(MsgBoxButtons buttons);
+// The answer that changes nothing: OK when it is the only button, No for
+// Yes/No, Cancel when there is a Cancel button.
+MsgBoxResult NeutralResult(MsgBoxButtons buttons);
+// A typed caption ("yes", " OK ") as one of the allowed answers; nullopt
+// when it is not one of them.
+std::optional<MsgBoxResult> ParseMsgBoxResult(std::string_view caption, MsgBoxButtons buttons);
+
+struct MessageRequest {
+  std::string text;
+  std::string title;
+  MsgBoxButtons buttons = MsgBoxButtons::Ok;
+  MsgBoxIcon icon = MsgBoxIcon::None;
+};
+
+enum class FileDialogMode { Open, Save };
+
+struct FileDialogRequest {
+  FileDialogMode mode = FileDialogMode::Open;
+  std::string title;
+  std::string initialDir;
+  // Description and pattern pairs separated by "|",
+  // e.g. "Personal Folders Files  (*.pst)|*.pst".
+  std::string filter;
+  // Added to a chosen name that has no extension; with or without its dot.
+  std::string defaultExt;
+  int flags = 0;
+  std::string fileName;
+};
+
+struct FileDialogResult {
+  bool cancelled = true;
+  // The full file name; empty when cancelled.
+  std::string fileName;
+  // The name without its folder; empty when cancelled.
+  std::string fileTitle;
+};
+
+// What a file dialog returns for a chosen path (nullopt or empty: cancelled).
+// A relative path is taken inside the initial directory, and a name without
+// an extension gets the default extension.
+FileDialogResult CompleteFileChoice(const FileDialogRequest& request,
+                                    const std::optional<std::string>& chosen);
+
+class UserInterface {
+ public:
+  explicit UserInterface(std::string applicationTitle = "Plexisync");
+  virtual ~UserInterface();
+  UserInterface(const UserInterface&) = delete;
+  UserInterface& operator=(const UserInterface&) = delete;
+
+  // A message box; an empty title means the application's title. The
+  // answer is always one that the buttons allow.
+  MsgBoxResult MessageBox(std::string_view text, std::string_view title = {},
+                          MsgBoxButtons buttons = MsgBoxButtons::Ok,
+                          MsgBoxIcon icon = MsgBoxIcon::None);
+  FileDialogResult FileDialog(const FileDialogRequest& request);
+
+  // A modal form, called by Form::Show(true) with the form already visible.
+  // Returns when the person has closed it: it is then hidden.
+  void RunModal(Form& form);
+  // Notices from forms: a modeless show, a hide, a visible change.
+  void FormShown(const Form& form);
+  void FormHidden(const Form& form);
+  void FormChanged(const Form& form, const Control& control);
+
+  // One entry per message with its answer, dialog, form shown or hidden,
+  // progress step and action taken for the person; entries may span lines.
+  const std::vector<std::string>& Transcript() const { return transcript_; }
+  const std::string& ApplicationTitle() const { return applicationTitle_; }
+
+ protected:
+  // The person's answer to a message box.
+  virtual MsgBoxResult AnswerMessage(const MessageRequest& request) = 0;
+  // The path the person chose; nullopt when they cancelled.
+  virtual std::optional<std::string> ChooseFile(const FileDialogRequest& request) = 0;
+  // The person works with a modal form until it is hidden or unloaded.
+  virtual void InteractWithForm(Form& form) = 0;
+  // Every transcript entry as it is recorded.
+  virtual void OnRecord(const std::string& /*entry*/) {}
+
+  void Record(std::string entry);
+  // Closes a form the way that changes nothing: clicks its cancel button
+  // (Form::CancelButton) when it has an enabled one, and hides the form
+  // when it is still visible after that.
+  void CloseWithCancel(Form& form);
+  // Clicks a button for the person and records it; false when the button
+  // is disabled or hidden.
+  bool ClickFor(Button& button);
+
+ private:
+  struct ProgressState {
+    std::string text;
+    int decile = -1;
+  };
+  void RecordProgress(const Form& form, bool force);
+
+  std::string applicationTitle_;
+  std::vector<std::string> transcript_;
+  std::map<std::string, ProgressState> progress_;
+};
+
+// A person that follows a script, for tests. Expectations are met in the
+// order they were queued. A question or form that is not the next expected
+// one is a failure; it gets the answer that changes nothing (No, Cancel, or
+// OK when OK is the only button; cancel for a file dialog; the cancel
+// button for a form), and the expectation stays queued.
+class ScriptedUser final : public UserInterface {
+ public:
+  using UserInterface::UserInterface;
+
+  // A message box whose text contains `textPart`, answered with `answer`.
+  ScriptedUser& ExpectMessage(std::string textPart, MsgBoxResult answer = MsgBoxResult::Ok);
+  // A file dialog, answered with `path` (nullopt: cancelled).
+  ScriptedUser& ExpectFileDialog(std::optional<std::string> path);
+  ScriptedUser& ExpectFileDialogCancel() { return ExpectFileDialog(std::nullopt); }
+  // A modal form of that name (case-insensitive). `actions` work on its
+  // controls, e.g. tick a check box and click "Accept"; when they leave
+  // the form visible, its cancel button is pressed (or it is hidden).
+  ScriptedUser& ExpectForm(std::string formName, std::function<void(Form&)> actions = {});
+
+  // Failures so far plus every expectation that never came; empty when
+  // everything went as scripted.
+  std::vector<std::string> Verify() const;
+  // Verify() as one text, one problem per line (for test messages).
+  std::string Problems() const;
+  bool AllExpectationsMet() const;
+  const std::vector<std::string>& Failures() const { return failures_; }
+  std::size_t PendingCount() const { return expected_.size(); }
+
+ protected:
+  MsgBoxResult AnswerMessage(const MessageRequest& request) override;
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
+  void InteractWithForm(Form& form) override;
+
+ private:
+  enum class Kind { kMessage, kFileDialog, kForm };
+  struct Expectation {
+    Kind kind;
+    std::string text;  // message part or form name
+    MsgBoxResult answer = MsgBoxResult::Ok;
+    std::optional<std::string> path;
+    std::function<void(Form&)> actions;
+    std::string Describe() const;
+  };
+  void Fail(std::string problem);
+
+  std::deque<Expectation> expected_;
+  std::vector<std::string> failures_;
+};
+
+// The person at a terminal, for the program. Everything shown is printed,
+// so a run reads as a transcript. Answers come, in this order, from the
+// prepared answers (taken in order, each only when it fits the question:
+// a button caption such as "Yes", "No to All", "OK", "Cancel", or a path
+// for a file dialog), from the keyboard when interactive, or else the
+// answer that changes nothing is taken and the terminal says so. In
+// non-interactive mode nothing is ever read, so it never waits.
+//
+// At a modal form, an interactive person may type commands:
+//   click CAPTION|NAME     set NAME TEXT         check NAME 0|1
+//   select NAME INDEX      dropdown NAME         show      help
+// or just a button's caption.
+class TerminalUser final : public UserInterface {
+ public:
+  TerminalUser(std::istream& in, std::ostream& out, bool interactive,
+               std::vector<std::string> answers = {},
+               std::string applicationTitle = "Plexisync");
+
+  void AddAnswer(std::string answer) { answers_.push_back(std::move(answer)); }
+  std::size_t AnswersLeft() const { return answers_.size(); }
+
+ protected:
+  MsgBoxResult AnswerMessage(const MessageRequest& request) override;
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
+  void InteractWithForm(Form& form) override;
+  void OnRecord(const std::string& entry) override;
+
+ private:
+  // A line typed at the prompt; nullopt at the end of input.
+  std::optional<std::string> ReadLine(std::string_view prompt);
+  void Say(std::string_view text);
+  void NoteUnfitAnswer();
+  // Runs one typed command on a modal form; false when it was not understood.
+  bool RunCommand(Form& form, const std::string& line);
+
+  std::istream& in_;
+  std::ostream& out_;
+  bool interactive_;
+  std::deque<std::string> answers_;
+};
+
+}  // namespace platform
