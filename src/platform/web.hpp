@@ -1,0 +1,91 @@
+#pragma once
+// Fetching pages and files over HTTP(S): the update check reads a page's
+// text, the update download fetches the installer's bytes.
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A fetch that failed: no connection, a timeout, a transfer error, or an
+// HTTP status of 400 or more (then Status() gives it; 0 otherwise).
+class WebError : public std::runtime_error {
+ public:
+  explicit WebError(const std::string& what, long status = 0)
+      : std::runtime_error(what), status_(status) {}
+  long Status() const { return status_; }
+
+ private:
+  long status_;
+};
+
+class WebClient {
+ public:
+  virtual ~WebClient() = default;
+  // The body of the page at `url` as text (its bytes as sent). Throws WebError.
+  virtual std::string FetchText(const std::string& url) = 0;
+  // The body as raw bytes. Throws WebError.
+  virtual std::vector<std::uint8_t> FetchBytes(const std::string& url) = 0;
+};
+
+// The vendor's web server, scheme and host without a path and without a
+// trailing slash: PLEXISYNC_VENDOR_URL when set and not empty, else
+// "https://www.quorvane.example".
+std::string VendorBaseAddress();
+
+// libcurl: http and https only, redirects followed (at most 10), the
+// system's proxy settings from the environment, bounded waiting.
+class CurlWebClient final : public WebClient {
+ public:
+  struct Options {
+    long connectTimeoutSeconds = 30;
+    // Whole transfer; 0 means no limit (the low-speed rule still applies).
+    long timeoutSeconds = 600;
+    // A transfer slower than 1 byte per second for this long is abandoned.
+    long lowSpeedSeconds = 60;
+    // Larger bodies are refused (WebError).
+    std::uint64_t maxBytes = std::uint64_t{512} << 20;
+  };
+
+  CurlWebClient();
+  explicit CurlWebClient(Options options);
+
+  std::string FetchText(const std::string& url) override;
+  std::vector<std::uint8_t> FetchBytes(const std::string& url) override;
+
+ private:
+  std::string Fetch(const std::string& url);
+  Options options_;
+};
+
+// Answers from a table (tests): text or bytes per address, or an error.
+// An address not in the table fails like an unreachable server.
+class FakeWebClient final : public WebClient {
+ public:
+  void SetText(const std::string& url, std::string text);
+  void SetBytes(const std::string& url, std::vector<std::uint8_t> bytes);
+  // Fetching `url` throws WebError(message, status).
+  void SetError(const std::string& url, std::string message, long status = 0);
+
+  std::string FetchText(const std::string& url) override;
+  std::vector<std::uint8_t> FetchBytes(const std::string& url) override;
+
+  // Every address asked for, in order.
+  const std::vector<std::string>& Requests() const { return requests_; }
+
+ private:
+  struct Answer {
+    std::string body;
+    bool failed = false;
+    std::string error;
+    long status = 0;
+  };
+  const std::string& Body(const std::string& url);
+
+  std::map<std::string, Answer> answers_;
+  std::vector<std::string> requests_;
+};
+
+}  // namespace platform
