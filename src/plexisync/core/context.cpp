@@ -1,0 +1,39 @@
+#include "plexisync/core/context.hpp"
+
+#include "host/object_model.hpp"
+#include "plexisync/core/errors.hpp"
+#include "plexisync/core/explorers.hpp"
+
+namespace plexisync {
+
+Context::Context(AddinServices services) : svc(std::move(services)) {}
+
+Context::~Context() {
+  // Forms may refer to the context while they unload: drop them first.
+  for (auto& [type, form] : forms_) {
+    if (form && form->IsLoaded()) {
+      try {
+        form->Unload();
+      } catch (...) {
+      }
+    }
+  }
+  forms_.clear();
+  Exps.reset();
+}
+
+host::Application& Context::app() const {
+  if (!App) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
+  return *App;
+}
+
+CRegistry& Context::reg() const {
+  if (!Reg) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
+  return *Reg;
+}
+
+void Context::DoEvents() const {
+  if (App) App->DoEvents();
+}
+
+}  // namespace plexisync

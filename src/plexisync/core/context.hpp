@@ -1,0 +1,115 @@
+#pragma once
+// Everything one running add-in holds: what the classic add-in kept in
+// process-wide globals lives here, one context per add-in, so that several
+// users' add-ins can run side by side in one process.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <typeindex>
+#include <unordered_map>
+
+#include "platform/clock.hpp"
+#include "platform/ui/form.hpp"
+#include "plexisync/storage/registry.hpp"
+
+namespace platform {
+class UserInterface;
+class Shell;
+class WebClient;
+class Clipboard;
+}  // namespace platform
+
+namespace host {
+class Application;
+}
+
+namespace plexisync {
+
+class fExps;
+
+// The platform services the add-in reaches the outside world through.
+struct AddinServices {
+  platform::UserInterface& user;
+  const platform::Clock& clock;
+  const platform::TimeZoneInfo& timeZone;
+  // The hive behind each predefined root key (the current user's one at least).
+  CRegistry::HiveProvider hives;
+  platform::Shell* shell = nullptr;
+  platform::WebClient* web = nullptr;
+  platform::Clipboard* clipboard = nullptr;
+};
+
+// Raised when a released global (the application after shut-down, the
+// registry accessor) is used, as the classic platform's error 91 was.
+inline constexpr std::int32_t kErrObjectNotSet = 91;
+
+class Context {
+ public:
+  explicit Context(AddinServices services);
+  ~Context();
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+
+  AddinServices svc;
+
+  // `App`: the client's application object; null before Init and after ShutDown.
+  host::Application* App = nullptr;
+  // `Reg`: the one registry accessor; null before RegInit and after ShutDown.
+  std::unique_ptr<CRegistry> Reg;
+  // `RegKey`: the profile key path, "Software\Quorvane\Plexisync\default\".
+  std::string RegKey;
+  // `InstDir`: the installation folder with its trailing separator.
+  std::string InstDir = "C:\\";
+  // `Exps`: the explorer wrappers.
+  std::unique_ptr<fExps> Exps;
+  // `ActiveExpId`: the wrapper whose window was activated last.
+  std::int16_t ActiveExpId = 0;
+  // Set once an error report has been handed to the send routine.
+  bool ReportSent = false;
+
+  // The application and the registry accessor; AddinError 91 when released.
+  host::Application& app() const;
+  CRegistry& reg() const;
+
+  // Yields to the client's message loop (pending events run).
+  void DoEvents() const;
+  platform::DateTime Now() const { return svc.clock.Now(); }
+
+  // The default instance of a form: created (and bound to the user interface)
+  // on first use, kept until the context ends or the form is dropped.
+  template <class F>
+  F& Form() {
+    auto it = forms_.find(std::type_index(typeid(F)));
+    if (it == forms_.end()) {
+      std::unique_ptr<platform::Form> made;
+      if constexpr (std::is_constructible_v<F, Context&>) {
+        made = std::make_unique<F>(*this);
+      } else {
+        made = std::make_unique<F>();
+      }
+      made->SetUser(&svc.user);
+      it = forms_.emplace(std::type_index(typeid(F)), std::move(made)).first;
+    }
+    return static_cast<F&>(*it->second);
+  }
+  template <class F>
+  bool HasForm() const {
+    return forms_.count(std::type_index(typeid(F))) != 0;
+  }
+  // Unloads and forgets the form's default instance.
+  template <class F>
+  void DropForm() {
+    auto it = forms_.find(std::type_index(typeid(F)));
+    if (it == forms_.end()) return;
+    auto form = std::move(it->second);
+    forms_.erase(it);
+    if (form->IsLoaded()) form->Unload();
+  }
+  platform::ProgressForm& Progress() { return Form<platform::ProgressForm>(); }
+
+ private:
+  std::unordered_map<std::type_index, std::unique_ptr<platform::Form>> forms_;
+};
+
+}  // namespace plexisync

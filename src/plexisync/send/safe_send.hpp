@@ -1,0 +1,25 @@
+#pragma once
+// Sending a finished mail without the client's security prompt, and the
+// body file that carries an update mail's text through the installation folder.
+#include <memory>
+#include <string>
+
+namespace host {
+class MailItem;
+}
+
+namespace plexisync {
+
+class Context;
+
+// Hands the mail to the safe-item library and starts send/receive (without
+// the update of all shared folders). True when the mail was handed over.
+bool Safe_Send(Context& ctx, const std::shared_ptr<host::MailItem>& mail);
+
+// Writes the text to InstDir + "body.pxs", replacing earlier content.
+void StringToFile(Context& ctx, const std::string& text);
+
+// The whole content of the text file; "" when it is empty or cannot be read.
+std::string FileToString(Context& ctx, const std::string& path);
+
+}  // namespace plexisync
