@@ -1,0 +1,400 @@
+#include "host/transport/post_office.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <set>
+#include <stdexcept>
+#include <system_error>
+
+#include "host/transport/mime.hpp"
+#include "platform/text.hpp"
+
+namespace host {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Longer mailbox names are shortened and made unique by a hash.
+constexpr size_t kMaxMailboxName = 200;
+constexpr size_t kShortenedPrefix = 160;
+// A message file larger than this is not read into memory.
+constexpr std::uint64_t kMaxMessageBytes = 512ull * 1024 * 1024;
+
+std::atomic<unsigned long> g_deliveryCounter{0};
+
+std::string TrimWhite(std::string_view s) {
+  auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && white(s.front())) s.remove_prefix(1);
+  while (!s.empty() && white(s.back())) s.remove_suffix(1);
+  return std::string(s);
+}
+
+std::string Hex64(std::uint64_t v) {
+  static const char* const kDigits = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i) {
+    out[static_cast<size_t>(i)] = kDigits[v & 0xF];
+    v >>= 4;
+  }
+  return out;
+}
+
+std::uint64_t Fnv1a64(std::string_view s) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : s) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The address a mailbox folder name stands for; the name itself when it was
+// shortened or is not one of ours.
+std::string DecodeMailboxName(const std::string& name) {
+  if (name.find('~') != std::string::npos) return name;
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] != '%') {
+      out += name[i];
+      continue;
+    }
+    if (i + 2 >= name.size()) return name;
+    int hi = HexValue(name[i + 1]);
+    int lo = HexValue(name[i + 2]);
+    if (hi < 0 || lo < 0) return name;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return out;
+}
+
+// The host name part of Maildir file names, with "/" and ":" written the
+// customary way and anything unusual replaced.
+const std::string& HostNameForFiles() {
+  static const std::string name = [] {
+    char buf[256] = {};
+    if (gethostname(buf, sizeof buf - 1) != 0 || buf[0] == '\0') return std::string("localhost");
+    std::string out;
+    for (const char* p = buf; *p != '\0'; ++p) {
+      char c = *p;
+      if (c == '/') {
+        out += "\\057";
+      } else if (c == ':') {
+        out += "\\072";
+      } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                 c == '_' || c == '.') {
+        out += c;
+      } else {
+        out += '_';
+      }
+    }
+    return out;
+  }();
+  return name;
+}
+
+std::string NewDeliveryName() {
+  return std::to_string(static_cast<long long>(std::time(nullptr))) + "." + std::to_string(getpid()) + "_" +
+         std::to_string(g_deliveryCounter.fetch_add(1)) + "." + HostNameForFiles();
+}
+
+std::string ErrnoText(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+// Renames without replacing an existing file; falls back to a plain rename on
+// file systems that cannot refuse to replace.
+int RenameNoReplace(const fs::path& from, const fs::path& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno == EINVAL || errno == ENOSYS) {
+    struct stat st;
+    if (lstat(to.c_str(), &st) == 0) {
+      errno = EEXIST;
+      return -1;
+    }
+    return std::rename(from.c_str(), to.c_str());
+  }
+  return -1;
+}
+
+void SyncDirectory(const fs::path& dir) {
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+void EnsureMaildir(const fs::path& dir) {
+  for (const char* sub : {"tmp", "new", "cur"}) {
+    std::error_code ec;
+    fs::create_directories(dir / sub, ec);
+    if (ec) throw TransportError("Cannot create the mailbox folder " + (dir / sub).string() + ": " + ec.message());
+  }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// Delivers `text` into the Maildir `dir` the standard way: tmp/, fsync, new/.
+void DeliverTo(const fs::path& dir, std::string_view text) {
+  EnsureMaildir(dir);
+  fs::path tmpPath;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmpPath = dir / "tmp" / NewDeliveryName();
+    fd = open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0 && errno != EEXIST) {
+      throw TransportError("Cannot create " + tmpPath.string() + ": " + ErrnoText(errno));
+    }
+  }
+  if (fd < 0) throw TransportError("Cannot find a free file name in " + (dir / "tmp").string());
+  bool ok = WriteAll(fd, text) && fsync(fd) == 0;
+  int err = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    unlink(tmpPath.c_str());
+    throw TransportError("Cannot write " + tmpPath.string() + ": " + ErrnoText(err));
+  }
+  fs::path newPath = dir / "new" / tmpPath.filename();
+  for (int attempt = 0; RenameNoReplace(tmpPath, newPath) != 0; ++attempt) {
+    err = errno;
+    if (err != EEXIST || attempt >= 100) {
+      unlink(tmpPath.c_str());
+      throw TransportError("Cannot move " + tmpPath.string() + " into new/: " + ErrnoText(err));
+    }
+    newPath = dir / "new" / NewDeliveryName();
+  }
+  SyncDirectory(dir / "new");
+}
+
+// Orders names with digit runs compared as numbers ("1.5_9" before "1.5_10").
+bool NaturalLess(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      size_t si = i, sj = j;
+      while (si < a.size() && a[si] == '0') ++si;
+      while (sj < b.size() && b[sj] == '0') ++sj;
+      size_t ei = si, ej = sj;
+      while (ei < a.size() && digit(a[ei])) ++ei;
+      while (ej < b.size() && digit(b[ej])) ++ej;
+      if (ei - si != ej - sj) return ei - si < ej - sj;
+      int c = a.compare(si, ei - si, b, sj, ej - sj);
+      if (c != 0) return c < 0;
+      i = ei;
+      j = ej;
+    } else {
+      if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+      ++i;
+      ++j;
+    }
+  }
+  if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+  return a < b;
+}
+
+struct Waiting {
+  std::int64_t mtimeNs;
+  std::string name;
+};
+
+// Reads a claimed message file; false with `error` set when it cannot be read.
+bool ReadMessageFile(const fs::path& path, std::string& out, std::string& error) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    error = "not a regular file";
+    return false;
+  }
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxMessageBytes) {
+    close(fd);
+    error = "the message is too large";
+    return false;
+  }
+  out.clear();
+  out.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = ErrnoText(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    if (out.size() + static_cast<size_t>(n) > kMaxMessageBytes) {
+      error = "the message is too large";
+      close(fd);
+      return false;
+    }
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+}  // namespace
+
+PostOfficeTransport::PostOfficeTransport(std::filesystem::path root) : root_(std::move(root)) {}
+
+std::string PostOfficeTransport::MailboxName(std::string_view address) {
+  std::string folded = platform::FoldCase(TrimWhite(address));
+  if (folded.empty()) throw std::invalid_argument("A mailbox address is empty.");
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < folded.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(folded[i]);
+    bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '@' || c == '_' || c == '+' ||
+                 c == '-' || (c == '.' && i > 0);
+    if (plain) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  if (out.size() > kMaxMailboxName) {
+    out = out.substr(0, kShortenedPrefix) + "~" + Hex64(Fnv1a64(out));
+  }
+  return out;
+}
+
+std::filesystem::path PostOfficeTransport::MailboxPath(std::string_view address) const {
+  return root_ / MailboxName(address);
+}
+
+void PostOfficeTransport::Send(const MailMessage& message, const std::vector<std::string>& envelopeRecipients) {
+  std::set<std::string> done;
+  std::vector<std::string> failed;
+  std::string firstError;
+  std::string text;
+  for (const std::string& recipient : envelopeRecipients) {
+    std::string address = TrimWhite(recipient);
+    if (address.empty()) continue;
+    std::string name = MailboxName(address);
+    if (!done.insert(name).second) continue;
+    try {
+      if (text.empty()) text = WriteMime(message, MimeNewline::Lf);
+      DeliverTo(root_ / name, text);
+    } catch (const std::exception& e) {
+      failed.push_back(address);
+      if (firstError.empty()) firstError = e.what();
+    }
+  }
+  if (done.empty()) throw TransportError("The message has no recipients.");
+  if (!failed.empty()) {
+    std::string list;
+    for (const std::string& a : failed) list += (list.empty() ? "" : ", ") + a;
+    throw TransportError("The message could not be delivered to " + list + ": " + firstError);
+  }
+}
+
+std::vector<MailMessage> PostOfficeTransport::Fetch(const std::string& mailboxAddress) {
+  std::vector<MailMessage> out;
+  if (TrimWhite(mailboxAddress).empty()) return out;
+  fs::path dir = MailboxPath(mailboxAddress);
+  std::error_code ec;
+  if (!fs::is_directory(dir / "new", ec)) return out;
+  EnsureMaildir(dir);
+
+  std::vector<Waiting> waiting;
+  for (fs::directory_iterator it(dir / "new", ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    struct stat st;
+    if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    std::int64_t ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    waiting.push_back({ns, std::move(name)});
+  }
+  if (ec) throw TransportError("Cannot list " + (dir / "new").string() + ": " + ec.message());
+  std::sort(waiting.begin(), waiting.end(), [](const Waiting& a, const Waiting& b) {
+    if (a.mtimeNs != b.mtimeNs) return a.mtimeNs < b.mtimeNs;
+    return NaturalLess(a.name, b.name);
+  });
+
+  for (const Waiting& w : waiting) {
+    // The rename into cur/ is the claim: whoever renames first owns the message.
+    std::string base = w.name.substr(0, w.name.find(':'));
+    fs::path from = dir / "new" / w.name;
+    fs::path claimed = dir / "cur" / (base + ":2,S");
+    bool taken = false;
+    int err = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (RenameNoReplace(from, claimed) == 0) {
+        taken = true;
+        break;
+      }
+      err = errno;
+      if (err != EEXIST) break;
+      claimed = dir / "cur" / (base + "." + std::to_string(g_deliveryCounter.fetch_add(1)) + ":2,S");
+    }
+    if (!taken) {
+      // ENOENT: another fetcher claimed it first.
+      if (err != ENOENT) {
+        std::cerr << "post office: cannot claim " << from.string() << ": " << ErrnoText(err) << '\n';
+      }
+      continue;
+    }
+    std::string raw, error;
+    if (!ReadMessageFile(claimed, raw, error)) {
+      std::cerr << "post office: skipped " << claimed.string() << ": " << error << '\n';
+      continue;
+    }
+    try {
+      out.push_back(ReadMime(raw));
+    } catch (const std::exception& e) {
+      std::cerr << "post office: skipped " << claimed.string() << ": " << e.what() << '\n';
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> PostOfficeTransport::ListMailboxes() const {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (fs::directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    std::error_code sub;
+    if (!fs::is_directory(it->path() / "new", sub)) continue;
+    out.push_back(DecodeMailboxName(name));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace host

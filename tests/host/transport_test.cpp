@@ -1,0 +1,752 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/transport/mail_message.hpp"
+#include "host/transport/mime.hpp"
+#include "host/transport/post_office.hpp"
+
+namespace host {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using namespace std::string_literals;
+
+// ---- helpers ---------------------------------------------------------------------
+
+std::vector<uint8_t> Bytes(std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+std::vector<uint8_t> AllByteValues() {
+  std::vector<uint8_t> v;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 256; ++i) v.push_back(static_cast<uint8_t>(round == 1 ? 255 - i : i));
+  }
+  return v;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = 0;
+    if (c >= 0x80) {
+      if ((c & 0xE0) == 0xC0) {
+        n = 1;
+      } else if ((c & 0xF0) == 0xE0) {
+        n = 2;
+      } else if ((c & 0xF8) == 0xF0) {
+        n = 3;
+      } else {
+        return false;
+      }
+      if (i + n >= s.size()) return false;
+    }
+    for (size_t k = 1; k <= n; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n + 1;
+  }
+  return true;
+}
+
+void ExpectAllTextValid(const MailMessage& m) {
+  std::vector<const std::string*> texts = {&m.from.name, &m.from.address, &m.subject, &m.body, &m.messageId, &m.date};
+  for (const auto* list : {&m.to, &m.cc, &m.bcc}) {
+    for (const Address& a : *list) {
+      texts.push_back(&a.name);
+      texts.push_back(&a.address);
+    }
+  }
+  for (const Attachment& a : m.attachments) {
+    texts.push_back(&a.name);
+    texts.push_back(&a.contentType);
+  }
+  for (const std::string* t : texts) EXPECT_TRUE(IsValidUtf8(*t)) << *t;
+}
+
+MailMessage SampleMessage() {
+  MailMessage m;
+  m.from = {"Jūratė Šimkutė", "jurate@example.org"};
+  m.to = {{"Bob Smith", "bob@example.net"}, {"", "carol@example.com"}};
+  m.cc = {{"Dan, the \"Reviewer\"", "dan@example.com"}, {"Élodie", "elodie@example.fr"}};
+  m.bcc = {{"Eve Hidden", "eve@example.org"}};
+  m.subject = "Kontaktų atnaujinimas – ąčęėįšųūž and a rather long tail so that the header has to be folded";
+  m.importance = 2;
+  m.body = "First line\r\nAntra eilutė: ąčę ✓\r\n\r\n  indented line\r\nLast line\r\n";
+  m.messageId = "20260615.1@example.org";
+  m.date = "Mon, 15 Jun 2026 15:04:05 +0200";
+  m.attachments = {
+      {"body.pxs", Bytes(":StartOfRec:\r\nName: Jonas\r\n:EndOfRec:\r\n"), "text/plain"},
+      {"duomenys ąč.bin", AllByteValues(), "application/octet-stream"},
+      {"report.pdf", Bytes("%PDF-1.4\n\x00\x01\xff"), "application/pdf"},
+      {"empty.dat", {}, "application/octet-stream"},
+  };
+  return m;
+}
+
+// A folder under the system's temporary folder, removed afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "transport_test.XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = buf.data();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::vector<std::string> FilesIn(const fs::path& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& p, std::string_view text) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// ---- MIME writing and reading ---------------------------------------------------
+
+class MimeRoundTrip : public ::testing::TestWithParam<MimeNewline> {};
+
+TEST_P(MimeRoundTrip, EveryFieldSurvives) {
+  MailMessage sent = SampleMessage();
+  MailMessage got = ReadMime(WriteMime(sent, GetParam()));
+
+  EXPECT_EQ(got.from, sent.from);
+  EXPECT_EQ(got.to, sent.to);
+  EXPECT_EQ(got.cc, sent.cc);
+  EXPECT_TRUE(got.bcc.empty());
+  EXPECT_EQ(got.subject, sent.subject);
+  EXPECT_EQ(got.importance, 2);
+  EXPECT_EQ(got.body, sent.body);
+  EXPECT_EQ(got.messageId, sent.messageId);
+  EXPECT_EQ(got.date, sent.date);
+  MailMessage expected = sent;
+  expected.bcc.clear();
+  EXPECT_TRUE(got == expected);
+  ASSERT_EQ(got.attachments.size(), sent.attachments.size());
+  for (size_t i = 0; i < sent.attachments.size(); ++i) {
+    EXPECT_EQ(got.attachments[i].name, sent.attachments[i].name) << i;
+    EXPECT_EQ(got.attachments[i].contentType, sent.attachments[i].contentType) << i;
+    EXPECT_EQ(got.attachments[i].data, sent.attachments[i].data) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothNewlines, MimeRoundTrip, ::testing::Values(MimeNewline::Crlf, MimeNewline::Lf));
+
+TEST(MimeWrite, IsSevenBitWithTheStandardHeaders) {
+  std::string text = WriteMime(SampleMessage());
+  EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+  std::string headers = text.substr(0, text.find("\r\n\r\n") + 2);
+  EXPECT_THAT(headers, HasSubstr("\r\nMIME-Version: 1.0\r\n"));
+  EXPECT_THAT(headers, HasSubstr("Date: Mon, 15 Jun 2026 15:04:05 +0200\r\n"));
+  EXPECT_THAT(headers, HasSubstr("Message-Id: <20260615.1@example.org>\r\n"));
+  EXPECT_THAT(headers, HasSubstr("X-Priority: 1\r\n"));
+  EXPECT_THAT(headers, HasSubstr("Importance: high\r\n"));
+  EXPECT_THAT(headers, HasSubstr("Subject: =?UTF-8?"));
+  EXPECT_THAT(headers, HasSubstr("Content-Type: multipart/mixed"));
+  EXPECT_THAT(text, HasSubstr("Content-Type: text/plain; charset=utf-8"));
+  EXPECT_THAT(text, HasSubstr("Content-Disposition: attachment; filename=body.pxs"));
+  EXPECT_THAT(text, HasSubstr("filename*=UTF-8''duomenys%20%C4%85%C4%8D.bin"));
+  // No bare LF anywhere in the wire form.
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "bare LF at " << i;
+    }
+  }
+}
+
+TEST(MimeWrite, BccIsNeverWritten) {
+  MailMessage m = SampleMessage();
+  m.to.clear();
+  m.cc.clear();
+  m.bcc = {{"Hidden One", "hidden1@example.org"}, {"", "hidden2@example.org"}};
+  std::string text = WriteMime(m);
+  EXPECT_THAT(text, Not(HasSubstr("hidden1@example.org")));
+  EXPECT_THAT(text, Not(HasSubstr("hidden2@example.org")));
+  EXPECT_THAT(text, Not(HasSubstr("Hidden One")));
+  EXPECT_THAT(text, Not(HasSubstr("Bcc:")));
+  EXPECT_TRUE(ReadMime(text).bcc.empty());
+}
+
+TEST(MimeWrite, SingleTextPartWithoutAttachments) {
+  MailMessage m;
+  m.from = {"", "a@example.org"};
+  m.to = {{"", "b@example.org"}};
+  m.subject = "Plain";
+  m.body = "one\r\ntwo\r\n";
+  std::string text = WriteMime(m);
+  EXPECT_THAT(text, HasSubstr("Content-Type: text/plain; charset=utf-8\r\n"));
+  EXPECT_THAT(text, Not(HasSubstr("multipart")));
+  // ASCII lines travel as lines, not as encoded carriage returns.
+  EXPECT_THAT(text, HasSubstr("\r\n\r\none\r\ntwo\r\n"));
+  MailMessage got = ReadMime(text);
+  EXPECT_EQ(got.body, "one\r\ntwo\r\n");
+  EXPECT_TRUE(got.attachments.empty());
+}
+
+TEST(MimeWrite, LineBreaksOfEveryKindComeBackAsCrLf) {
+  struct Case {
+    std::string body, expected;
+  };
+  const std::string longLine(2500, 'x');
+  const Case cases[] = {
+      {"a\r\nb", "a\r\nb"},
+      {"a\nb", "a\r\nb"},
+      {"a\rb", "a\r\nb"},
+      {"a\r\n\r\n\r\nb\r\n", "a\r\n\r\n\r\nb\r\n"},
+      {"ąčę\r\nšųū", "ąčę\r\nšųū"},
+      {"From the start\r\n.\r\nlone dot", "From the start\r\n.\r\nlone dot"},
+      {"trailing spaces   \r\ntab\t", "trailing spaces   \r\ntab\t"},
+      {longLine + "\r\nend", longLine + "\r\nend"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    MailMessage m;
+    m.from = {"", "a@example.org"};
+    m.body = c.body;
+    for (MimeNewline nl : {MimeNewline::Crlf, MimeNewline::Lf}) {
+      std::string text = WriteMime(m, nl);
+      EXPECT_EQ(ReadMime(text).body, c.expected) << c.body.substr(0, 40);
+      size_t longest = 0, run = 0;
+      for (char ch : text) {
+        run = (ch == '\n' || ch == '\r') ? 0 : run + 1;
+        longest = std::max(longest, run);
+      }
+      EXPECT_LE(longest, 998u);
+    }
+  }
+}
+
+TEST(MimeWrite, ImportanceHeaders) {
+  struct Case {
+    int importance;
+    const char* priority;
+    const char* word;
+    int readBack;
+  };
+  const Case cases[] = {
+      {0, "5", "low", 0}, {1, "3", "normal", 1}, {2, "1", "high", 2}, {7, "3", "normal", 1}, {-1, "3", "normal", 1},
+  };
+  for (const Case& c : cases) {
+    MailMessage m;
+    m.from = {"", "a@example.org"};
+    m.importance = c.importance;
+    std::string text = WriteMime(m);
+    EXPECT_THAT(text, HasSubstr(std::string("X-Priority: ") + c.priority + "\r\n")) << c.importance;
+    EXPECT_THAT(text, HasSubstr(std::string("Importance: ") + c.word + "\r\n")) << c.importance;
+    EXPECT_EQ(ReadMime(text).importance, c.readBack) << c.importance;
+  }
+}
+
+TEST(MimeWrite, HeaderTextCannotInjectHeaders) {
+  MailMessage m;
+  m.from = {"Mallory\r\nBcc: victim@example.org", "mallory@example.org\r\nX-Evil: 1"};
+  m.to = {{"", "bob@example.org>\r\nBcc: victim2@example.org"}};
+  m.subject = "Hello\r\nBcc: victim3@example.org\r\n\r\nbody";
+  m.messageId = "id@example.org>\r\nX-Evil: 2";
+  m.date = "Mon, 15 Jun 2026 15:04:05 +0200\r\nX-Evil: 3";
+  m.attachments = {{"a.txt\r\nX-Evil: 4", Bytes("x"), "text/plain\r\nX-Evil: 5"}};
+  std::string text = WriteMime(m);
+  EXPECT_THAT(text, Not(HasSubstr("\nBcc:")));
+  EXPECT_THAT(text, Not(HasSubstr("\nX-Evil")));
+  MailMessage got = ReadMime(text);
+  EXPECT_TRUE(got.bcc.empty());
+  EXPECT_THAT(got.subject, HasSubstr("Hello"));
+  EXPECT_THAT(got.subject, Not(HasSubstr("\n")));
+  ASSERT_EQ(got.attachments.size(), 1u);
+  EXPECT_EQ(got.attachments[0].data, Bytes("x"));
+}
+
+TEST(MimeWrite, MissingIdAndDateAreFilledIn) {
+  MailMessage m;
+  m.from = {"", "someone@Example.org"};
+  m.date = "not a date";
+  auto before = std::chrono::system_clock::now();
+  MailMessage got = ReadMime(WriteMime(m));
+  EXPECT_THAT(got.messageId, testing::EndsWith("@example.org"));
+  auto when = ParseMailDate(got.date);
+  ASSERT_TRUE(when.has_value()) << got.date;
+  auto since = *when - std::chrono::duration_cast<std::chrono::seconds>(before.time_since_epoch()).count();
+  EXPECT_GE(since, -1);
+  EXPECT_LE(since, 60);
+  EXPECT_NE(GenerateMessageId("a@example.org"), GenerateMessageId("a@example.org"));
+  EXPECT_THAT(GenerateMessageId("no domain"), testing::EndsWith("@localhost"));
+}
+
+TEST(MimeWrite, AttachmentTypes) {
+  struct Case {
+    std::string given, written;
+  };
+  const Case cases[] = {
+      {"", "application/octet-stream"},
+      {"image/PNG", "image/png"},
+      {"text/plain; charset=utf-8", "text/plain"},
+      {"message/rfc822", "application/octet-stream"},
+      {"multipart/mixed", "application/octet-stream"},
+      {"garbage", "application/octet-stream"},
+  };
+  for (const Case& c : cases) {
+    MailMessage m;
+    m.from = {"", "a@example.org"};
+    m.attachments = {{"f.bin", Bytes("data\r\n"), c.given}};
+    MailMessage got = ReadMime(WriteMime(m));
+    ASSERT_EQ(got.attachments.size(), 1u) << c.given;
+    EXPECT_EQ(got.attachments[0].contentType, c.written) << c.given;
+    EXPECT_EQ(got.attachments[0].data, Bytes("data\r\n")) << c.given;
+  }
+}
+
+TEST(MimeWrite, InvalidUtf8IsRepaired) {
+  MailMessage m;
+  m.from = {"Bad \xff\xfe name", "a@example.org"};
+  m.subject = "bad \xc3 subject";
+  m.body = "bad \xe2\x82 body \0 nul"s;
+  MailMessage got = ReadMime(WriteMime(m));
+  ExpectAllTextValid(got);
+  EXPECT_THAT(got.from.name, HasSubstr("Bad"));
+  EXPECT_THAT(got.subject, HasSubstr("subject"));
+  EXPECT_THAT(got.body, HasSubstr("body"));
+}
+
+// ---- reading messages from other mail programs -----------------------------------
+
+TEST(MimeRead, ForeignMessage) {
+  const std::string raw =
+      "Return-Path: <x@example.org>\n"
+      "From: =?ISO-8859-1?Q?Andr=E9?= <Andre@Example.ORG>\n"
+      "To: Team: one@example.org, \"Two, Person\" <two@example.org>;, three@example.org\n"
+      "Cc: undisclosed-recipients:;\n"
+      "Subject: =?iso-8859-1?q?Caf=E9?= and =?utf-8?b?xIXEjQ==?=\n"
+      "Date: Tue, 1 Jul 2025 08:00:00 -0400\n"
+      "Message-ID: <abc.def@mail.example.org>\n"
+      "X-Priority: 2 (High)\n"
+      "MIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"outer\"\n"
+      "\n"
+      "preamble\n"
+      "--outer\n"
+      "Content-Type: multipart/alternative; boundary=\"inner\"\n"
+      "\n"
+      "--inner\n"
+      "Content-Type: text/html; charset=utf-8\n"
+      "\n"
+      "<p>html</p>\n"
+      "--inner\n"
+      "Content-Type: text/plain; charset=iso-8859-1\n"
+      "Content-Transfer-Encoding: quoted-printable\n"
+      "\n"
+      "Caf=E9 line one=\n"
+      " continued\n"
+      "line two\n"
+      "--inner--\n"
+      "--outer\n"
+      "Content-Type: application/octet-stream; name=\"only-type-name.bin\"\n"
+      "Content-Transfer-Encoding: base64\n"
+      "\n"
+      "AAEC/w==\n"
+      "--outer\n"
+      "Content-Type: image/png\n"
+      "Content-Disposition: inline\n"
+      "Content-Transfer-Encoding: base64\n"
+      "\n"
+      "iVBORw==\n"
+      "--outer\n"
+      "Content-Type: message/rfc822\n"
+      "Content-Disposition: attachment; filename=\"fwd.eml\"\n"
+      "\n"
+      "From: inner@example.org\n"
+      "Subject: inner\n"
+      "\n"
+      "inner body\n"
+      "--outer--\n";
+  MailMessage m = ReadMime(raw);
+  EXPECT_EQ(m.from, (Address{"André", "Andre@Example.ORG"}));
+  EXPECT_EQ(m.to, (std::vector<Address>{{"", "one@example.org"}, {"Two, Person", "two@example.org"},
+                                        {"", "three@example.org"}}));
+  EXPECT_TRUE(m.cc.empty());
+  EXPECT_EQ(m.subject, "Café and ąč");
+  EXPECT_EQ(m.date, "Tue, 1 Jul 2025 08:00:00 -0400");
+  EXPECT_EQ(m.messageId, "abc.def@mail.example.org");
+  EXPECT_EQ(m.importance, 2);
+  EXPECT_EQ(m.body, "Café line one continued\r\nline two");
+  ASSERT_EQ(m.attachments.size(), 3u);
+  EXPECT_EQ(m.attachments[0].name, "only-type-name.bin");
+  EXPECT_EQ(m.attachments[0].data, (std::vector<uint8_t>{0, 1, 2, 255}));
+  EXPECT_EQ(m.attachments[1].name, "");
+  EXPECT_EQ(m.attachments[1].contentType, "image/png");
+  EXPECT_EQ(m.attachments[2].name, "fwd.eml");
+  EXPECT_EQ(m.attachments[2].contentType, "message/rfc822");
+  std::string inner(m.attachments[2].data.begin(), m.attachments[2].data.end());
+  EXPECT_THAT(inner, HasSubstr("Subject: inner"));
+  EXPECT_THAT(inner, HasSubstr("inner body"));
+}
+
+TEST(MimeRead, ImportanceFromOtherHeaders) {
+  struct Case {
+    const char* header;
+    int importance;
+  };
+  const Case cases[] = {
+      {"X-Priority: 1 (Highest)", 2}, {"X-Priority: 2", 2},          {"X-Priority: 3", 1},
+      {"X-Priority: 4", 0},           {"X-Priority: 5 (Lowest)", 0}, {"X-Priority: 9", 1},
+      {"Importance: High", 2},        {"Importance: LOW", 0},        {"X-MSMail-Priority: High", 2},
+      {"Priority: urgent", 2},        {"Priority: non-urgent", 0},   {"X-Other: 1", 1},
+  };
+  for (const Case& c : cases) {
+    std::string raw = std::string("From: a@example.org\n") + c.header + "\n\nbody\n";
+    EXPECT_EQ(ReadMime(raw).importance, c.importance) << c.header;
+  }
+}
+
+TEST(MimeRead, UndeclaredEightBitTextBecomesUtf8) {
+  MailMessage m = ReadMime("From: a@example.org\nSubject: caf\xe9\n\nna\xefve\n");
+  ExpectAllTextValid(m);
+  EXPECT_EQ(m.body, "naïve\r\n");
+  MailMessage bogus = ReadMime("From: a@example.org\nContent-Type: text/plain; charset=no-such-set\n\ncaf\xe9");
+  ExpectAllTextValid(bogus);
+  EXPECT_EQ(bogus.body, "café");
+}
+
+TEST(MimeRead, BrokenInputNeverCrashes) {
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" + std::to_string(i) + "\n";
+  deep += "Content-Type: text/plain\n\nbottom\n";
+  std::string deepMessages;
+  for (int i = 0; i < 5000; ++i) deepMessages += "Content-Type: message/rfc822\n\n";
+  deepMessages += "Subject: bottom\n\nx\n";
+  std::string manyParts = "From: a@example.org\nContent-Type: multipart/mixed; boundary=x\n\n";
+  for (int i = 0; i < 3000; ++i) manyParts += "--x\nContent-Type: application/octet-stream\n\nAAAA\n";
+  struct Case {
+    const char* what;
+    std::string raw;
+    bool throws;
+  };
+  const Case cases[] = {
+      {"empty", "", true},
+      {"only blanks", "\n\n\n", true},
+      {"no header at all", "just some words\nand more\n", true},
+      {"nul bytes", "\0\0\0\0"s, true},
+      {"headers only", "From: a@example.org\nSubject: s", false},
+      {"unclosed boundary", "From: a@example.org\nContent-Type: multipart/mixed; boundary=zz\n\n--zz\nContent-Type: text/plain\n\nhi", false},
+      {"multipart without boundary", "From: a@example.org\nContent-Type: multipart/mixed\n\n--x\n\nhi\n--x--\n", false},
+      {"broken base64", "From: a@example.org\nContent-Transfer-Encoding: base64\n\n!!!@@@===A\n", false},
+      {"broken quoted-printable", "From: a@example.org\nContent-Transfer-Encoding: quoted-printable\n\n=ZZ=\n=4", false},
+      {"broken encoded words", "From: =?utf-8?B?!!!?= <a@example.org>\nSubject: =?x-unknown?Q?abc?= =?utf-8?Q?=FF=FE?=\n\nx", false},
+      {"broken addresses", "From: <<<@>>>, \"unclosed\nTo: ;;;,,,<>@\nCc: group: a@b; extra\n\nx", false},
+      {"raw 8-bit headers", "From: \xff\xfe\xfd <a@example.org>\nSubject: \xc3\x28\xa0\xa1\n\n\xff", false},
+      {"nul inside", "From: a@example.org\nSubject: a\0b\n\nbo\0dy"s, false},
+      {"huge header line", "From: a@example.org\nSubject: " + std::string(200000, 'S') + "\n\nx", false},
+      {"bad parameter encoding", "From: a@example.org\nContent-Type: multipart/mixed; boundary=q\n\n--q\nContent-Disposition: attachment; filename*=utf-8''%ZZ%\nContent-Type: application/x; name*0*=bad'%; name*1=x\n\ndata\n--q--\n", false},
+      {"truncated header", "From: a@exam", false},
+      {"only a boundary line", "--boundary--\n", false},
+      {"deeply nested multiparts", "From: a@example.org\n" + deep, false},
+      {"deeply nested messages", "From: a@example.org\n" + deepMessages, false},
+      {"many parts", manyParts, false},
+      {"crlf and lf mixed", "From: a@example.org\r\nSubject: s\n\r\nbody\r\r\n", false},
+  };
+  for (const Case& c : cases) {
+    if (c.throws) {
+      EXPECT_THROW(ReadMime(c.raw), MimeError) << c.what;
+      continue;
+    }
+    try {
+      MailMessage m = ReadMime(c.raw);
+      ExpectAllTextValid(m);
+    } catch (const MimeError&) {
+      // Rejecting is acceptable; crashing is not.
+    }
+  }
+}
+
+// ---- addresses and dates --------------------------------------------------------
+
+TEST(AddressList, ParsesFieldText) {
+  struct Case {
+    std::string text;
+    std::vector<Address> expected;
+  };
+  const Case cases[] = {
+      {"a@x.org; Bob <b@y.org>;", {{"", "a@x.org"}, {"Bob", "b@y.org"}}},
+      {"a@x.org, b@y.org", {{"", "a@x.org"}, {"", "b@y.org"}}},
+      {"  a@x.org ;; , ;b@y.org,  ", {{"", "a@x.org"}, {"", "b@y.org"}}},
+      {"\"Smith, Bob\" <b@y.org>; c@z.org", {{"Smith, Bob", "b@y.org"}, {"", "c@z.org"}}},
+      {"\"Say \\\"hi\\\"; ok\" <q@x.org>", {{"Say \"hi\"; ok", "q@x.org"}}},
+      {"Jūratė Šimkutė <j@x.lt>", {{"Jūratė Šimkutė", "j@x.lt"}}},
+      {"<bare@x.org>", {{"", "bare@x.org"}}},
+      {"b@y.org (Bob Smith)", {{"Bob Smith", "b@y.org"}}},
+      {"Bob <b;c@y.org>", {{"Bob", "b;c@y.org"}}},
+      {"Unclosed <u@x.org", {{"Unclosed", "u@x.org"}}},
+      {"\"unterminated, quote <q@x.org>", {{"", "\"unterminated, quote <q@x.org>"}}},
+      {"Just A Name", {{"", "Just A Name"}}},
+      {"", {}},
+      {" ; , ;", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParseAddressList(c.text), c.expected) << c.text;
+}
+
+TEST(AddressList, FormatParsesBack) {
+  std::vector<Address> list = {
+      {"", "a@x.org"}, {"Bob", "b@y.org"}, {"Smith, Bob", "s@y.org"}, {"Say \"hi\"", "q@x.org"}, {"Jūratė", "j@x.lt"}};
+  std::string text = FormatAddressList(list);
+  EXPECT_EQ(text, "a@x.org; Bob <b@y.org>; \"Smith, Bob\" <s@y.org>; \"Say \\\"hi\\\"\" <q@x.org>; Jūratė <j@x.lt>");
+  EXPECT_EQ(ParseAddressList(text), list);
+}
+
+TEST(AddressList, EnvelopeRecipientsCombineAndDeduplicate) {
+  MailMessage m;
+  m.to = {{"A", "a@x.org"}, {"", " "}};
+  m.cc = {{"", "B@Y.org"}, {"", "A@X.ORG"}};
+  m.bcc = {{"", " c@z.org "}, {"", "b@y.org"}};
+  EXPECT_EQ(EnvelopeRecipients(m), (std::vector<std::string>{"a@x.org", "B@Y.org", "c@z.org"}));
+}
+
+TEST(MailDate, ParseAndFormat) {
+  EXPECT_EQ(ParseMailDate("Thu, 1 Jan 1970 00:00:00 +0000"), 0);
+  EXPECT_EQ(ParseMailDate("Mon, 15 Jun 2026 15:04:05 +0200"), 1781528645);
+  EXPECT_EQ(ParseMailDate(FormatMailDate(1781528645)), 1781528645);
+  EXPECT_EQ(FormatMailDate(1781528645), "Mon, 15 Jun 2026 13:04:05 +0000");
+  EXPECT_FALSE(ParseMailDate("").has_value());
+  EXPECT_FALSE(ParseMailDate("yesterday-ish").has_value());
+}
+
+// ---- the post office -------------------------------------------------------------
+
+class PostOffice : public ::testing::Test {
+ protected:
+  MailMessage Message(const std::string& subject) {
+    MailMessage m;
+    m.from = {"Owner", "owner@example.org"};
+    m.to = {{"Ann", "ann@example.org"}};
+    m.cc = {{"", "cid@example.org"}};
+    m.bcc = {{"Hidden", "hid@example.org"}};
+    m.subject = subject;
+    m.body = "text\r\n";
+    m.attachments = {{"body.pxs", AllByteValues(), "application/octet-stream"}};
+    return m;
+  }
+
+  TempDir dir;
+  PostOfficeTransport office{dir.path()};
+};
+
+TEST_F(PostOffice, DeliversToEveryEnvelopeRecipientWithoutBcc) {
+  MailMessage m = Message("Hello");
+  office.Send(m, EnvelopeRecipients(m));
+  for (const char* who : {"ann@example.org", "cid@example.org", "hid@example.org"}) {
+    std::vector<MailMessage> got = office.Fetch(who);
+    ASSERT_EQ(got.size(), 1u) << who;
+    EXPECT_EQ(got[0].subject, "Hello");
+    EXPECT_EQ(got[0].to, m.to);
+    EXPECT_EQ(got[0].cc, m.cc);
+    EXPECT_TRUE(got[0].bcc.empty()) << who;
+    ASSERT_EQ(got[0].attachments.size(), 1u);
+    EXPECT_EQ(got[0].attachments[0].data, AllByteValues());
+  }
+  EXPECT_TRUE(office.Fetch("owner@example.org").empty());
+}
+
+TEST_F(PostOffice, UsesStandardMaildirs) {
+  MailMessage m = Message("Layout");
+  office.Send(m, {"Ann@Example.org"});
+  fs::path box = dir.path() / "ann@example.org";
+  EXPECT_EQ(office.MailboxPath("ANN@example.org"), box);
+  EXPECT_TRUE(FilesIn(box / "tmp").empty());
+  EXPECT_TRUE(FilesIn(box / "cur").empty());
+  std::vector<std::string> waiting = FilesIn(box / "new");
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_TRUE(std::regex_match(waiting[0], std::regex(R"(\d+\.\d+_\d+\.[^/:]+)"))) << waiting[0];
+  std::string text = ReadFile(box / "new" / waiting[0]);
+  EXPECT_THAT(text, Not(HasSubstr("\r")));  // Unix line ends on disk
+  EXPECT_THAT(text, HasSubstr("Subject: Layout\n"));
+  EXPECT_THAT(text, Not(HasSubstr("hid@example.org")));
+
+  ASSERT_EQ(office.Fetch("ann@example.org").size(), 1u);
+  EXPECT_TRUE(FilesIn(box / "new").empty());
+  EXPECT_EQ(FilesIn(box / "cur"), std::vector<std::string>{waiting[0] + ":2,S"});
+}
+
+TEST_F(PostOffice, EachMessageIsFetchedOnce) {
+  PostOfficeTransport other(dir.path());
+  for (int i = 0; i < 12; ++i) office.Send(Message("n" + std::to_string(i)), {"ann@example.org"});
+  std::vector<MailMessage> got = other.Fetch("ann@example.org");
+  ASSERT_EQ(got.size(), 12u);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(got[static_cast<size_t>(i)].subject, "n" + std::to_string(i));  // oldest first
+  EXPECT_TRUE(other.Fetch("ann@example.org").empty());
+  EXPECT_TRUE(office.Fetch("ann@example.org").empty());
+
+  office.Send(Message("later"), {"ann@example.org"});
+  got = office.Fetch("ann@example.org");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].subject, "later");
+  EXPECT_TRUE(other.Fetch("ann@example.org").empty());
+}
+
+TEST_F(PostOffice, TwoFetchersRacingNeverShareAMessage) {
+  constexpr int kCount = 60;
+  for (int i = 0; i < kCount; ++i) office.Send(Message(std::to_string(i)), {"ann@example.org"});
+  std::vector<MailMessage> a, b;
+  std::atomic<bool> go{false};
+  auto fetchAll = [&](std::vector<MailMessage>& into) {
+    PostOfficeTransport mine(dir.path());
+    while (!go) std::this_thread::yield();
+    for (int round = 0; round < 3; ++round) {
+      for (MailMessage& m : mine.Fetch("ann@example.org")) into.push_back(std::move(m));
+    }
+  };
+  std::thread ta(fetchAll, std::ref(a)), tb(fetchAll, std::ref(b));
+  go = true;
+  ta.join();
+  tb.join();
+  std::multiset<std::string> subjects;
+  for (const auto* list : {&a, &b}) {
+    for (const MailMessage& m : *list) subjects.insert(m.subject);
+  }
+  EXPECT_EQ(subjects.size(), static_cast<size_t>(kCount));
+  EXPECT_EQ(std::set<std::string>(subjects.begin(), subjects.end()).size(), static_cast<size_t>(kCount));
+}
+
+TEST_F(PostOffice, MailForAnAddressWithoutProfileWaits) {
+  EXPECT_TRUE(office.Fetch("newcomer@example.org").empty());
+  EXPECT_FALSE(fs::exists(office.MailboxPath("newcomer@example.org")));  // fetching creates nothing
+  office.Send(Message("Welcome"), {"Newcomer@Example.org"});
+  office.Send(Message("Second"), {"newcomer@example.org"});
+  EXPECT_THAT(office.ListMailboxes(), testing::Contains("newcomer@example.org"));
+
+  PostOfficeTransport later(dir.path());  // the profile is created afterwards
+  std::vector<MailMessage> got = later.Fetch("NEWCOMER@example.org");
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].subject, "Welcome");
+  EXPECT_EQ(got[1].subject, "Second");
+}
+
+TEST_F(PostOffice, DuplicateRecipientsGetOneCopy) {
+  office.Send(Message("Once"), {"ann@example.org", " ANN@example.org ", "", "ann@EXAMPLE.org"});
+  EXPECT_EQ(office.Fetch("ann@example.org").size(), 1u);
+}
+
+TEST_F(PostOffice, BrokenFilesAreSetAsideNotRetried) {
+  office.Send(Message("good one"), {"ann@example.org"});
+  fs::path box = office.MailboxPath("ann@example.org");
+  WriteFile(box / "new" / "1.broken_1.host", "");
+  WriteFile(box / "new" / "2.broken_2.host", "no headers here\n");
+  WriteFile(box / "new" / ".hidden", "From: x@example.org\n\nignored\n");
+  fs::create_directory(box / "new" / "3.subfolder_3.host");
+  office.Send(Message("good two"), {"ann@example.org"});
+
+  ::testing::internal::CaptureStderr();
+  std::vector<MailMessage> got = office.Fetch("ann@example.org");
+  std::string log = ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(got.size(), 2u);
+  std::set<std::string> subjects = {got[0].subject, got[1].subject};
+  EXPECT_EQ(subjects, (std::set<std::string>{"good one", "good two"}));
+  EXPECT_THAT(log, HasSubstr("1.broken_1.host"));
+  EXPECT_THAT(log, HasSubstr("2.broken_2.host"));
+
+  std::vector<std::string> cur = FilesIn(box / "cur");
+  EXPECT_THAT(cur, testing::Contains("1.broken_1.host:2,S"));
+  EXPECT_THAT(cur, testing::Contains("2.broken_2.host:2,S"));
+  EXPECT_EQ(FilesIn(box / "new"), (std::vector<std::string>{".hidden", "3.subfolder_3.host"}));
+  EXPECT_TRUE(office.Fetch("ann@example.org").empty());
+}
+
+TEST_F(PostOffice, ForeignNamesWithInfoAreClaimedToo) {
+  fs::path box = office.MailboxPath("ann@example.org");
+  office.Send(Message("first"), {"ann@example.org"});
+  WriteFile(box / "new" / "99.other:2,", "From: x@example.org\nSubject: foreign\n\nhi\n");
+  WriteFile(box / "cur" / "99.taken:2,S", "From: x@example.org\nSubject: old\n\nhi\n");
+  WriteFile(box / "new" / "99.taken", "From: x@example.org\nSubject: same name\n\nhi\n");
+  std::vector<MailMessage> got = office.Fetch("ann@example.org");
+  std::set<std::string> subjects;
+  for (const MailMessage& m : got) subjects.insert(m.subject);
+  EXPECT_EQ(subjects, (std::set<std::string>{"first", "foreign", "same name"}));
+  EXPECT_TRUE(FilesIn(box / "new").empty());
+  EXPECT_EQ(FilesIn(box / "cur").size(), 4u);  // nothing was overwritten
+}
+
+TEST_F(PostOffice, MailboxNamesAreSafeSinglePathComponents) {
+  struct Case {
+    std::string address, name;
+  };
+  const Case cases[] = {
+      {"Bob.Smith+tag@Example.ORG", "bob.smith+tag@example.org"},
+      {"../../etc/passwd", "%2E.%2F..%2Fetc%2Fpasswd"},
+      {"..", "%2E."},
+      {".hidden@x.org", "%2Ehidden@x.org"},
+      {"a/b\\c@x.org", "a%2Fb%5Cc@x.org"},
+      {"we ird:name%@x.org", "we%20ird%3Aname%25@x.org"},
+      {"jūratė@x.lt", "j%C5%ABrat%C4%97@x.lt"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PostOfficeTransport::MailboxName(c.address), c.name) << c.address;
+    EXPECT_EQ(office.MailboxPath(c.address).parent_path(), dir.path()) << c.address;
+  }
+  EXPECT_THROW(PostOfficeTransport::MailboxName("  "), std::invalid_argument);
+  std::string longA(300, 'a'), longB = longA + "b";
+  std::string nameA = PostOfficeTransport::MailboxName(longA), nameB = PostOfficeTransport::MailboxName(longB);
+  EXPECT_LE(nameA.size(), 200u);
+  EXPECT_NE(nameA, nameB);
+
+  office.Send(Message("odd"), {"../../escape@x.org", "a/b@x.org"});
+  EXPECT_EQ(office.ListMailboxes(), (std::vector<std::string>{"../../escape@x.org", "a/b@x.org"}));
+  EXPECT_EQ(office.Fetch("../../escape@x.org").size(), 1u);
+  EXPECT_EQ(office.Fetch("a/b@x.org").size(), 1u);
+  EXPECT_FALSE(fs::exists(dir.path().parent_path().parent_path() / "escape@x.org"));
+}
+
+TEST_F(PostOffice, SendErrors) {
+  EXPECT_THROW(office.Send(Message("x"), {}), TransportError);
+  EXPECT_THROW(office.Send(Message("x"), {" ", ""}), TransportError);
+  EXPECT_TRUE(office.Fetch("").empty());
+
+  // A root that is a file cannot hold mailboxes.
+  WriteFile(dir.path() / "file", "x");
+  PostOfficeTransport broken(dir.path() / "file");
+  try {
+    broken.Send(Message("x"), {"ann@example.org", "bob@example.org"});
+    FAIL() << "expected TransportError";
+  } catch (const TransportError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("ann@example.org"));
+    EXPECT_THAT(e.what(), HasSubstr("bob@example.org"));
+  }
+  EXPECT_TRUE(broken.Fetch("ann@example.org").empty());
+  EXPECT_TRUE(broken.ListMailboxes().empty());
+}
+
+}  // namespace
+}  // namespace host
