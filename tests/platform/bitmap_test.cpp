@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "platform/clipboard.hpp"
 
@@ -226,6 +227,34 @@ TEST(Dib, HostileBlocksAreRejected) {
   EXPECT_FALSE(ReadDibHeader(Bytes(39, 0)).has_value());
   // A mask whose header leaves the colour count at 0 still has two colours.
   EXPECT_TRUE(DecodeDib(with(goodMask, 32, 0)).has_value());
+}
+
+TEST(Dib, MutatedBlocksNeverReadOutOfBounds) {
+  const Bytes seeds[] = {EncodeDib(Icon()), EncodeDib(*MakeMaskBitmap(Icon(), kMagenta))};
+  std::mt19937 random(20260615);
+  int decoded = 0;
+  for (const Bytes& seed : seeds) {
+    for (int round = 0; round < 3000; ++round) {
+      Bytes data = seed;
+      const int edits = 1 + static_cast<int>(random() % 4);
+      for (int e = 0; e < edits; ++e) {
+        // Mostly the header, where the sizes are.
+        const std::size_t at = random() % 2 == 0 ? random() % 40 : random() % data.size();
+        data[at] = static_cast<std::uint8_t>(random());
+      }
+      if (random() % 4 == 0) {
+        data.resize(random() % (data.size() + 1));
+      }
+      if (const auto b = DecodeDib(data)) {
+        ++decoded;
+        const auto h = ReadDibHeader(data);
+        ASSERT_TRUE(h);
+        EXPECT_EQ(b->Width(), h->width);
+        EXPECT_EQ(b->BitsPerPixel(), h->bitCount);
+      }
+    }
+  }
+  EXPECT_GT(decoded, 0);
 }
 
 // --- clipboard -----------------------------------------------------------------

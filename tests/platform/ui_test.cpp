@@ -711,6 +711,25 @@ TEST(TerminalUser, ModalFormWithoutAnswerIsCancelled) {
   EXPECT_THAT(out, HasSubstr("Clicked \"Cancel\""));
 }
 
+TEST(TerminalUser, PreparedAnswersMatchCaptionsNotNames) {
+  Terminal t(false, {"OK"});
+  Form form("Share", "Plexisync");
+  int sent = 0, cancelled = 0;
+  form.Add<Button>("OK", "Save && Send").onClick = [&] { ++sent; };
+  form.Add<Button>("Cancel", "Cancel").onClick = [&] { ++cancelled; };
+  form.SetUser(&t.user);
+  form.Show(true);
+  EXPECT_EQ(sent, 0);
+  EXPECT_EQ(cancelled, 1);
+  EXPECT_EQ(t.user.AnswersLeft(), 1u);
+
+  Terminal t2(false, {"save & send"});
+  form.SetUser(&t2.user);
+  form.Show(true);
+  EXPECT_EQ(sent, 1);
+  EXPECT_FALSE(form.IsVisible());  // the handler left it open; it was closed after
+}
+
 TEST(TerminalUser, ModalFormWithoutCancelButtonIsHidden) {
   Terminal t(false);
   Form form("Notice", "Plexisync");

@@ -179,12 +179,19 @@ Button* Form::CancelButton() const {
   return nullptr;
 }
 
-Button* Form::FindButton(std::string_view captionOrName) const {
+Button* Form::ButtonWithCaption(std::string_view caption) const {
   for (const auto& c : controls_) {
     if (auto* b = dynamic_cast<Button*>(c.get());
-        b != nullptr && EqualsIgnoreCase(PlainCaption(b->Caption()), captionOrName)) {
+        b != nullptr && EqualsIgnoreCase(PlainCaption(b->Caption()), caption)) {
       return b;
     }
+  }
+  return nullptr;
+}
+
+Button* Form::FindButton(std::string_view captionOrName) const {
+  if (Button* b = ButtonWithCaption(captionOrName)) {
+    return b;
   }
   return dynamic_cast<Button*>(Find(captionOrName));
 }

@@ -92,8 +92,9 @@ class Form {
   // "No", then "No to All". Null when there is none.
   Button* CancelButton() const;
   // The first button whose caption, with access-key ampersands taken out,
-  // equals `captionOrName` case-insensitively; failing that, the button of
-  // that name. Null when none.
+  // equals `caption` case-insensitively. Null when none.
+  Button* ButtonWithCaption(std::string_view caption) const;
+  // ButtonWithCaption, failing that the button of that name. Null when none.
   Button* FindButton(std::string_view captionOrName) const;
 
   // The control that has the focus (set by Control::SetFocus); null when none.

@@ -514,7 +514,7 @@ void TerminalUser::InteractWithForm(Form& form) {
   bool notedUnfit = false;
   while (form.IsVisible()) {
     if (!answers_.empty()) {
-      if (Button* b = form.FindButton(Trim(answers_.front()))) {
+      if (Button* b = form.ButtonWithCaption(Trim(answers_.front()))) {
         answers_.pop_front();
         ClickFor(*b);
         continue;
