@@ -237,18 +237,21 @@ TEST(MimeWrite, LineBreaksOfEveryKindComeBackAsCrLf) {
       {"", ""},
   };
   for (const Case& c : cases) {
-    MailMessage m;
-    m.from = {"", "a@example.org"};
-    m.body = c.body;
-    for (MimeNewline nl : {MimeNewline::Crlf, MimeNewline::Lf}) {
-      std::string text = WriteMime(m, nl);
-      EXPECT_EQ(ReadMime(text).body, c.expected) << c.body.substr(0, 40);
-      size_t longest = 0, run = 0;
-      for (char ch : text) {
-        run = (ch == '\n' || ch == '\r') ? 0 : run + 1;
-        longest = std::max(longest, run);
+    for (bool withAttachment : {false, true}) {
+      MailMessage m;
+      m.from = {"", "a@example.org"};
+      m.body = c.body;
+      if (withAttachment) m.attachments = {{"a.bin", Bytes("x"), ""}};
+      for (MimeNewline nl : {MimeNewline::Crlf, MimeNewline::Lf}) {
+        std::string text = WriteMime(m, nl);
+        EXPECT_EQ(ReadMime(text).body, c.expected) << c.body.substr(0, 40) << (withAttachment ? " (multipart)" : "");
+        size_t longest = 0, run = 0;
+        for (char ch : text) {
+          run = (ch == '\n' || ch == '\r') ? 0 : run + 1;
+          longest = std::max(longest, run);
+        }
+        EXPECT_LE(longest, 998u);
       }
-      EXPECT_LE(longest, 998u);
     }
   }
 }
@@ -397,8 +400,8 @@ TEST(MimeRead, ForeignMessage) {
       "--outer--\n";
   MailMessage m = ReadMime(raw);
   EXPECT_EQ(m.from, (Address{"André", "Andre@Example.ORG"}));
-  EXPECT_EQ(m.to, (std::vector<Address>{{"", "one@example.org"}, {"Two, Person", "two@example.org"},
-                                        {"", "three@example.org"}}));
+  EXPECT_EQ(m.to, (std::vector<Address>{
+                      {"", "one@example.org"}, {"Two, Person", "two@example.org"}, {"", "three@example.org"}}));
   EXPECT_TRUE(m.cc.empty());
   EXPECT_EQ(m.subject, "Café and ąč");
   EXPECT_EQ(m.date, "Tue, 1 Jul 2025 08:00:00 -0400");
@@ -423,10 +426,9 @@ TEST(MimeRead, ImportanceFromOtherHeaders) {
     int importance;
   };
   const Case cases[] = {
-      {"X-Priority: 1 (Highest)", 2}, {"X-Priority: 2", 2},          {"X-Priority: 3", 1},
-      {"X-Priority: 4", 0},           {"X-Priority: 5 (Lowest)", 0}, {"X-Priority: 9", 1},
-      {"Importance: High", 2},        {"Importance: LOW", 0},        {"X-MSMail-Priority: High", 2},
-      {"Priority: urgent", 2},        {"Priority: non-urgent", 0},   {"X-Other: 1", 1},
+      {"X-Priority: 1 (Highest)", 2}, {"X-Priority: 2", 2},    {"X-Priority: 3", 1},        {"X-Priority: 4", 0},
+      {"X-Priority: 5 (Lowest)", 0},  {"X-Priority: 9", 1},    {"Importance: High", 2},     {"Importance: LOW", 0},
+      {"X-MSMail-Priority: High", 2}, {"Priority: urgent", 2}, {"Priority: non-urgent", 0}, {"X-Other: 1", 1},
   };
   for (const Case& c : cases) {
     std::string raw = std::string("From: a@example.org\n") + c.header + "\n\nbody\n";
@@ -445,7 +447,8 @@ TEST(MimeRead, UndeclaredEightBitTextBecomesUtf8) {
 
 TEST(MimeRead, BrokenInputNeverCrashes) {
   std::string deep;
-  for (int i = 0; i < 5000; ++i) deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" + std::to_string(i) + "\n";
+  for (int i = 0; i < 5000; ++i)
+    deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" + std::to_string(i) + "\n";
   deep += "Content-Type: text/plain\n\nbottom\n";
   std::string deepMessages;
   for (int i = 0; i < 5000; ++i) deepMessages += "Content-Type: message/rfc822\n\n";
@@ -463,16 +466,23 @@ TEST(MimeRead, BrokenInputNeverCrashes) {
       {"no header at all", "just some words\nand more\n", true},
       {"nul bytes", "\0\0\0\0"s, true},
       {"headers only", "From: a@example.org\nSubject: s", false},
-      {"unclosed boundary", "From: a@example.org\nContent-Type: multipart/mixed; boundary=zz\n\n--zz\nContent-Type: text/plain\n\nhi", false},
+      {"unclosed boundary",
+       "From: a@example.org\nContent-Type: multipart/mixed; boundary=zz\n\n--zz\nContent-Type: text/plain\n\nhi",
+       false},
       {"multipart without boundary", "From: a@example.org\nContent-Type: multipart/mixed\n\n--x\n\nhi\n--x--\n", false},
       {"broken base64", "From: a@example.org\nContent-Transfer-Encoding: base64\n\n!!!@@@===A\n", false},
-      {"broken quoted-printable", "From: a@example.org\nContent-Transfer-Encoding: quoted-printable\n\n=ZZ=\n=4", false},
-      {"broken encoded words", "From: =?utf-8?B?!!!?= <a@example.org>\nSubject: =?x-unknown?Q?abc?= =?utf-8?Q?=FF=FE?=\n\nx", false},
+      {"broken quoted-printable", "From: a@example.org\nContent-Transfer-Encoding: quoted-printable\n\n=ZZ=\n=4",
+       false},
+      {"broken encoded words",
+       "From: =?utf-8?B?!!!?= <a@example.org>\nSubject: =?x-unknown?Q?abc?= =?utf-8?Q?=FF=FE?=\n\nx", false},
       {"broken addresses", "From: <<<@>>>, \"unclosed\nTo: ;;;,,,<>@\nCc: group: a@b; extra\n\nx", false},
       {"raw 8-bit headers", "From: \xff\xfe\xfd <a@example.org>\nSubject: \xc3\x28\xa0\xa1\n\n\xff", false},
       {"nul inside", "From: a@example.org\nSubject: a\0b\n\nbo\0dy"s, false},
       {"huge header line", "From: a@example.org\nSubject: " + std::string(200000, 'S') + "\n\nx", false},
-      {"bad parameter encoding", "From: a@example.org\nContent-Type: multipart/mixed; boundary=q\n\n--q\nContent-Disposition: attachment; filename*=utf-8''%ZZ%\nContent-Type: application/x; name*0*=bad'%; name*1=x\n\ndata\n--q--\n", false},
+      {"bad parameter encoding",
+       "From: a@example.org\nContent-Type: multipart/mixed; boundary=q\n\n--q\nContent-Disposition: attachment; "
+       "filename*=utf-8''%ZZ%\nContent-Type: application/x; name*0*=bad'%; name*1=x\n\ndata\n--q--\n",
+       false},
       {"truncated header", "From: a@exam", false},
       {"only a boundary line", "--boundary--\n", false},
       {"deeply nested multiparts", "From: a@example.org\n" + deep, false},

@@ -348,7 +348,9 @@ void WalkParts(GMimeObject* obj, int depth, PartWalk& walk) {
 }
 
 int ImportanceFromHeaders(GMimeObject* obj) {
-  auto header = [&](const char* name) { return LowerAscii(CleanHeaderText(FromCString(g_mime_object_get_header(obj, name)))); };
+  auto header = [&](const char* name) {
+    return LowerAscii(CleanHeaderText(FromCString(g_mime_object_get_header(obj, name))));
+  };
   std::string v = header("Importance");
   if (v == "high") return 2;
   if (v == "low") return 0;

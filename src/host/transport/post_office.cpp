@@ -97,8 +97,8 @@ const std::string& HostNameForFiles() {
         out += "\\057";
       } else if (c == ':') {
         out += "\\072";
-      } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                 c == '_' || c == '.') {
+      } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+                 c == '.') {
         out += c;
       } else {
         out += '_';
@@ -277,8 +277,8 @@ std::string PostOfficeTransport::MailboxName(std::string_view address) {
   std::string out;
   for (size_t i = 0; i < folded.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(folded[i]);
-    bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '@' || c == '_' || c == '+' ||
-                 c == '-' || (c == '.' && i > 0);
+    bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '@' || c == '_' || c == '+' || c == '-' ||
+                 (c == '.' && i > 0);
     if (plain) {
       out += static_cast<char>(c);
     } else {
