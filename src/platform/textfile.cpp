@@ -86,11 +86,12 @@ int WriteAll(int fd, std::string_view text) {
 
 // Plain in-place replacement, for a file whose folder does not let us create
 // the temporary file next to it.
-void WriteInPlace(const std::filesystem::path& path, std::string_view text) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-  if (fd.get() < 0) Throw(errno, path);
-  if (int err = WriteAll(fd.get(), text)) Throw(err, path);
-  if (int err = fd.Close()) Throw(err, path);
+void WriteInPlace(const std::filesystem::path& file, const std::filesystem::path& shown,
+                  std::string_view text) {
+  Fd fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (fd.get() < 0) Throw(errno, shown);
+  if (int err = WriteAll(fd.get(), text)) Throw(err, shown);
+  if (int err = fd.Close()) Throw(err, shown);
 }
 
 std::filesystem::path TempNameFor(const std::filesystem::path& path) {
@@ -107,18 +108,26 @@ void WriteTextFile(const std::filesystem::path& path, std::string_view text) {
   struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) Throw(EISDIR, path);
+  // A symbolic link is written through: the file it points to is replaced,
+  // the link stays. Errors still name the path the caller gave.
+  std::filesystem::path target = path;
+  std::error_code ec;
+  if (exists && std::filesystem::is_symlink(path, ec)) {
+    auto resolved = std::filesystem::canonical(path, ec);
+    if (!ec) target = resolved;
+  }
 
   std::filesystem::path temp;
   int fd_raw = -1;
   for (int attempt = 0; attempt < 100 && fd_raw < 0; ++attempt) {
-    temp = TempNameFor(path);
+    temp = TempNameFor(target);
     fd_raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_raw < 0 && errno != EEXIST) break;
   }
   if (fd_raw < 0) {
     const int err = errno;
-    if (exists && (err == EACCES || err == EPERM) && ::access(path.c_str(), W_OK) == 0) {
-      WriteInPlace(path, text);
+    if (exists && (err == EACCES || err == EPERM) && ::access(target.c_str(), W_OK) == 0) {
+      WriteInPlace(target, path, text);
       return;
     }
     Throw(err, path);
@@ -133,7 +142,7 @@ void WriteTextFile(const std::filesystem::path& path, std::string_view text) {
   if (int err = WriteAll(fd.get(), text)) fail(err);
   if (::fsync(fd.get()) != 0 && errno != EINVAL) fail(errno);
   if (int err = fd.Close()) fail(err);
-  if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
+  if (::rename(temp.c_str(), target.c_str()) != 0) fail(errno);
 }
 
 void AppendTextFile(const std::filesystem::path& path, std::string_view text) {

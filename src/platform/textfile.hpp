@@ -27,7 +27,8 @@ class FileError : public std::runtime_error {
 
 // Replaces the whole file with `text`, creating it when missing. The new
 // content is written to a temporary file in the same folder and renamed over
-// the old one, so a crash leaves either the old or the new content.
+// the old one, so a crash leaves either the old or the new content. A symbolic
+// link is written through (the file it points to is replaced).
 void WriteTextFile(const std::filesystem::path& path, std::string_view text);
 // Appends `text` to the file, creating it when missing.
 void AppendTextFile(const std::filesystem::path& path, std::string_view text);

@@ -148,6 +148,17 @@ TEST_F(TextFileTest, ReplacementKeepsThePermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(TextFileTest, ReplacementWritesThroughASymbolicLink) {
+  const auto real = dir_ / "real.txt";
+  const auto link = dir_ / "link.txt";
+  WriteTextFile(real, "old");
+  std::filesystem::create_symlink(real, link);
+  WriteTextFile(link, "new");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadTextFile(real), "new");
+  EXPECT_THAT(Listing(), ElementsAre("link.txt", "real.txt"));
+}
+
 TEST_F(TextFileTest, UnwritableFolderIsReported) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
   const auto locked = dir_ / "locked";
