@@ -1,2 +1,0 @@
-// Host layer anchor.
-namespace host {}

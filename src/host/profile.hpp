@@ -1,0 +1,61 @@
+#pragma once
+// A mail profile: one folder per user holding
+//   profile.json   the display name, the address and the transport settings
+//   store.db       the default message store
+//   registry.db    the user's key store hive
+//   install/       the add-in's installation folder
+// Creating a profile also writes "InstDir" under "Software\Quorvane\Plexisync\"
+// in the hive, as the add-in's installer would.
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/keystore.hpp"
+
+namespace host {
+
+class Transport;
+
+class Profile {
+ public:
+  // Creates the profile folder and everything in it. Throws HostError when
+  // `dir` already holds a profile or cannot be created.
+  static Profile Create(const std::filesystem::path& dir, const std::string& displayName,
+                        const std::string& address, const std::filesystem::path& postOfficeDir);
+  // Loads an existing profile. Throws HostError naming the folder when it is
+  // missing or holds no valid profile.
+  static Profile Open(const std::filesystem::path& dir);
+  // True when `dir` holds a profile file.
+  static bool Exists(const std::filesystem::path& dir);
+
+  const std::filesystem::path& Dir() const { return dir_; }
+  const std::string& DisplayName() const { return displayName_; }
+  const std::string& Address() const { return address_; }
+  // "postoffice" (the only kind so far).
+  const std::string& TransportKind() const { return transportKind_; }
+  const std::filesystem::path& PostOfficeDir() const { return postOfficeDir_; }
+
+  std::filesystem::path StorePath() const { return dir_ / "store.db"; }
+  std::filesystem::path HivePath() const { return dir_ / "registry.db"; }
+  std::filesystem::path InstallDir() const { return dir_ / "install"; }
+  // The installation folder as the installer writes it: with a trailing separator.
+  std::string InstallDirText() const;
+
+  // Opens the key store hive.
+  std::unique_ptr<platform::KeyStore> OpenKeyStore() const;
+  // The transport the settings name.
+  std::unique_ptr<Transport> MakeTransport() const;
+
+ private:
+  std::filesystem::path dir_;
+  std::string displayName_;
+  std::string address_;
+  std::string transportKind_ = "postoffice";
+  std::filesystem::path postOfficeDir_;
+};
+
+// The key of the product under the hive's root, and the installer's value.
+inline constexpr const char* kProductKey = "Software\\Quorvane\\Plexisync\\";
+inline constexpr const char* kInstDirValue = "InstDir";
+
+}  // namespace host

@@ -1,0 +1,154 @@
+#pragma once
+// One message store: a SQLite file of our own format holding a tree of
+// folders and their items, with an in-memory copy of everything so that
+// reads, restrictions and walks never touch the disk. Every change is
+// written through at once, one transaction per change.
+//
+// This is the storage layer below the object model (host/object_model.hpp);
+// programs use the object model.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "host/contact_properties.hpp"
+#include "host/entry_id.hpp"
+#include "host/value.hpp"
+
+namespace host::detail {
+
+enum class ItemKind { kMail = 0, kContact = 1 };
+enum class FolderRole { kNone = 0, kRoot, kDeleted, kInbox, kOutbox, kSent, kContacts };
+
+// Folder item types as the client numbers them.
+inline constexpr std::int32_t kMailItemType = 0;
+inline constexpr std::int32_t kContactItemType = 2;
+
+struct AttachmentData {
+  std::string name;
+  std::vector<std::uint8_t> data;
+};
+
+// Stored properties that differ from the schema's default, by schema index,
+// sorted by index.
+using PropList = std::vector<std::pair<std::uint16_t, Variant>>;
+
+struct ItemRecord {
+  std::uint32_t number = 0;
+  std::uint32_t folder = 0;
+  std::uint64_t seq = 0;  // order within the folder: arrival order
+  ItemKind kind = ItemKind::kMail;
+  std::string messageClass;
+  bool unread = false;
+  platform::DateTime created = platform::DateTime::NoDate();
+  platform::DateTime modified = platform::DateTime::NoDate();
+  bool submitted = false;  // a mail handed to Send, waiting in the Outbox
+  PropList props;
+  std::vector<AttachmentData> attachments;
+};
+
+struct FolderRecord {
+  std::uint32_t number = 0;
+  std::uint32_t parent = 0;  // 0 for the store's top folder
+  std::string name;
+  std::int32_t defaultItemType = kMailItemType;
+  FolderRole role = FolderRole::kNone;
+  std::string viewXml;
+  std::uint64_t seq = 0;
+  std::vector<std::uint32_t> children;  // in creation order
+  std::vector<std::uint32_t> items;     // in arrival order
+  std::uint64_t version = 0;            // changes whenever its items change
+};
+
+enum class StoreLayout {
+  kPersonalFile,  // top folder with Deleted Items only
+  kDefault,       // top folder with Deleted Items, Inbox, Outbox, Sent Items, Contacts
+};
+
+// The default view definition of new mail folders (contacts folders take
+// host::DefaultContactsViewXml).
+std::string DefaultMailViewXml();
+
+class Store {
+ public:
+  // Opens the store file, creating it with the layout when it does not
+  // exist or is empty. Throws HostError for a file that is not a store.
+  static std::shared_ptr<Store> Open(const std::filesystem::path& path, StoreLayout layout);
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  const StoreId& Id() const { return id_; }
+  const std::filesystem::path& Path() const { return path_; }
+  bool IsOpen() const { return db_ != nullptr; }
+  void Close();
+
+  std::uint32_t Root() const { return root_; }
+  // Null when there is no such folder or item.
+  const FolderRecord* Folder(std::uint32_t number) const;
+  const ItemRecord* Item(std::uint32_t number) const;
+  // The folder with a role; 0 when the store has none.
+  std::uint32_t FolderByRole(FolderRole role) const;
+  // True when `folder` is `ancestor` or lies below it.
+  bool IsWithin(std::uint32_t folder, std::uint32_t ancestor) const;
+
+  // Changes. Each is one transaction; HostError when the file refuses it
+  // (the in-memory copy then stays as it was).
+  std::uint32_t CreateFolder(std::uint32_t parent, const std::string& name, std::int32_t itemType,
+                             FolderRole role);
+  void RenameFolder(std::uint32_t number, const std::string& name);
+  void SetViewXml(std::uint32_t number, const std::string& xml);
+  void MoveFolder(std::uint32_t number, std::uint32_t newParent);
+  // Removes the folder with every folder and item below it.
+  void DeleteFolderTree(std::uint32_t number);
+
+  // Adds the record as a new item (its number and seq are assigned) and
+  // returns its number.
+  std::uint32_t InsertItem(ItemRecord record);
+  // Writes the record's properties, class, flags and times; attachments too
+  // when `attachments` is set.
+  void UpdateItem(const ItemRecord& record, bool attachments);
+  void SetUnread(std::uint32_t number, bool unread);
+  void MoveItem(std::uint32_t number, std::uint32_t folder);
+  void DeleteItem(std::uint32_t number);
+
+ private:
+  Store() = default;
+  class Tx;
+  void Exec(const char* sql);
+  sqlite3_stmt* Prepare(const char* sql);
+  void CreateLayout(StoreLayout layout);
+  void Load();
+  std::uint32_t NextNumber();
+  void BindItem(sqlite3_stmt* st, const ItemRecord& r);
+  void WriteAttachments(const ItemRecord& r);
+  void Touch(std::uint32_t folder);
+  [[noreturn]] void Fail(const std::string& what);
+
+  sqlite3* db_ = nullptr;
+  std::filesystem::path path_;
+  StoreId id_{};
+  std::uint32_t root_ = 0;
+  std::uint32_t nextNumber_ = 1;
+  std::uint64_t nextSeq_ = 1;
+  std::unordered_map<std::uint32_t, FolderRecord> folders_;
+  std::unordered_map<std::uint32_t, ItemRecord> items_;
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+};
+
+// The schema of an item kind.
+const PropertySchema& SchemaOf(ItemKind kind);
+
+// The value of a property of a stored item (intrinsic ones included);
+// `index` is the schema index for the item's kind.
+Variant PropertyValue(const ItemRecord& r, std::size_t index, const StoreId& store);
+// The stored value (not intrinsic) or the default.
+const Variant& StoredValue(const PropList& props, std::size_t index, const Variant& fallback);
+void SetStoredValue(PropList& props, std::size_t index, Variant value, const Variant& defaultValue);
+
+}  // namespace host::detail
