@@ -132,7 +132,7 @@ Application::Application(host::Profile& profile, HostServices services)
   core_->stores.push_back(detail::Store::Open(profile.StorePath(), detail::StoreLayout::kDefault));
   // The client opens with one explorer window on the Inbox.
   auto inbox = core_->DefaultFolder(detail::FolderRole::kInbox);
-  auto explorer = std::make_shared<Explorer>(core_, inbox, core_->nextExplorerId++);
+  auto explorer = std::make_shared<Explorer>(core_, inbox, core_->nextExplorerId++, core_->commandBars);
   core_->explorers.push_back(explorer);
   core_->active = explorer;
 }
@@ -214,8 +214,51 @@ PersonScope::~PersonScope() { core_->mode = previous_; }
 
 // ---- Explorers ----
 
-Explorer::Explorer(std::weak_ptr<detail::Core> core, std::shared_ptr<Folder> folder, int id)
-    : core_(std::move(core)), folder_(std::move(folder)), id_(id) {}
+Explorer::Explorer(std::weak_ptr<detail::Core> core, std::shared_ptr<Folder> folder, int id,
+                   std::shared_ptr<CommandBarsRegistry> registry)
+    : core_(std::move(core)),
+      folder_(std::move(folder)),
+      id_(id),
+      bars_(std::make_unique<host::CommandBars>(std::move(registry))) {}
+
+Explorer::~Explorer() = default;
+
+host::CommandBars& Explorer::CommandBars() {
+  Core()->Check("Explorer.CommandBars");
+  if (closed_ || !bars_) throw HostError("The explorer window is closed.");
+  return *bars_;
+}
+
+void Explorer::AttachView(const std::shared_ptr<View>& view) {
+  std::weak_ptr<Folder> folder = folder_;
+  view->SetApplyCallback([folder](View& v) {
+    if (auto f = folder.lock()) f->SetViewXml(v.XML());
+  });
+  view_ = view;
+}
+
+std::shared_ptr<View> Explorer::CurrentView() {
+  Core()->Check("Explorer.CurrentView");
+  if (closed_) throw HostError("The explorer window is closed.");
+  if (!view_) {
+    std::string xml = folder_->ViewXml();
+    std::string name;
+    auto open = xml.find("<viewname>");
+    auto close = xml.find("</viewname>");
+    if (open != std::string::npos && close != std::string::npos && close > open) {
+      name = xml.substr(open + 10, close - open - 10);
+    }
+    AttachView(std::make_shared<View>(name, xml));
+  }
+  return view_;
+}
+
+void Explorer::SetCurrentView(const std::shared_ptr<View>& view) {
+  Core()->Check("Explorer.SetCurrentView");
+  if (closed_) throw HostError("The explorer window is closed.");
+  if (!view) throw HostError(kNotFoundMessage);
+  AttachView(view);
+}
 
 std::shared_ptr<detail::Core> Explorer::Core() const {
   auto core = core_.lock();
@@ -247,6 +290,7 @@ void Explorer::SetCurrentFolder(const std::shared_ptr<Folder>& folder) {
   core->Raise(beforeSwitch_, folder, cancel);
   if (cancel) return;
   folder_ = folder;
+  view_.reset();  // the new folder shows its own view
   core->Raise(folderSwitch_);
 }
 
@@ -264,6 +308,8 @@ void Explorer::Close() {
   if (closed_) return;
   core->Raise(close_);
   closed_ = true;
+  bars_.reset();
+  view_.reset();
   auto self = shared_from_this();
   std::erase(core->explorers, self);
   if (core->active == self) core->active = core->explorers.empty() ? nullptr : core->explorers.back();
@@ -291,7 +337,7 @@ std::shared_ptr<Explorer> Explorers::Add(const std::shared_ptr<Folder>& folder) 
   core_->Check("Explorers.Add");
   if (!folder) throw HostError(kNotFoundMessage);
   folder->Name();
-  auto explorer = std::make_shared<Explorer>(core_, folder, core_->nextExplorerId++);
+  auto explorer = std::make_shared<Explorer>(core_, folder, core_->nextExplorerId++, core_->commandBars);
   core_->explorers.push_back(explorer);
   core_->Raise(core_->newExplorer, explorer);
   return explorer;

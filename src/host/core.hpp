@@ -37,6 +37,7 @@ struct Core : std::enable_shared_from_this<Core> {
   EventSource<> syncEnd;
   std::map<std::pair<StoreId, std::uint32_t>, EventSource<std::shared_ptr<Item>>> itemAdd;
   std::vector<std::unique_ptr<platform::Form>> openForms;  // modeless editors
+  std::shared_ptr<CommandBarsRegistry> commandBars = std::make_shared<CommandBarsRegistry>();
   bool shutDown = false;
 
   // Counts the call for failure injection; throws when it is to fail or

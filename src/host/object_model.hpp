@@ -32,6 +32,8 @@
 #include "host/faults.hpp"
 #include "host/profile.hpp"
 #include "host/subscription.hpp"
+#include "host/ui/commandbars.hpp"
+#include "host/ui/view.hpp"
 #include "host/value.hpp"
 #include "platform/clock.hpp"
 
@@ -476,7 +478,9 @@ class ItemAttachment {
 
 class Explorer : public Object, public std::enable_shared_from_this<Explorer> {
  public:
-  Explorer(std::weak_ptr<detail::Core> core, std::shared_ptr<Folder> folder, int id);
+  Explorer(std::weak_ptr<detail::Core> core, std::shared_ptr<Folder> folder, int id,
+           std::shared_ptr<CommandBarsRegistry> registry);
+  ~Explorer() override;
   std::string DefaultValue() const override { return Caption(); }
   std::string Caption() const;
   int Id() const { return id_; }
@@ -490,6 +494,16 @@ class Explorer : public Object, public std::enable_shared_from_this<Explorer> {
   void Close();
   bool IsClosed() const { return closed_; }
 
+  // The window's toolbars and menu bar ("Standard", "Menu Bar"). Buttons
+  // with one tag share their click events across all windows.
+  host::CommandBars& CommandBars();
+  // The view the window shows: the current folder's view definition.
+  // Applying it stores its XML as the folder's definition.
+  std::shared_ptr<View> CurrentView();
+  // Shows another view in the window (its XML becomes the folder's
+  // definition when it is applied).
+  void SetCurrentView(const std::shared_ptr<View>& view);
+
   Subscription OnActivate(std::function<void()> handler);
   Subscription OnBeforeFolderSwitch(std::function<void(std::shared_ptr<Folder>, bool& cancel)> handler);
   Subscription OnFolderSwitch(std::function<void()> handler);
@@ -498,9 +512,12 @@ class Explorer : public Object, public std::enable_shared_from_this<Explorer> {
  private:
   std::shared_ptr<detail::Core> Core() const;
   std::weak_ptr<detail::Core> core_;
+  void AttachView(const std::shared_ptr<View>& view);
   std::shared_ptr<Folder> folder_;
   int id_;
   bool closed_ = false;
+  std::unique_ptr<host::CommandBars> bars_;
+  std::shared_ptr<View> view_;
   detail::EventSource<> activate_;
   detail::EventSource<std::shared_ptr<Folder>, bool&> beforeSwitch_;
   detail::EventSource<> folderSwitch_;
