@@ -3,6 +3,7 @@
 // process-wide globals lives here, one context per add-in, so that several
 // users' add-ins can run side by side in one process.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -22,7 +23,8 @@ class Clipboard;
 
 namespace host {
 class Application;
-}
+class Folder;
+}  // namespace host
 
 namespace plexisync {
 
@@ -67,6 +69,14 @@ class Context {
   std::int16_t ActiveExpId = 0;
   // Set once an error report has been handed to the send routine.
   bool ReportSent = false;
+
+  // Routines of parts that are wired in after the add-in's spine; each is
+  // empty until its part sets it, and an empty one does nothing.
+  // `Import_file`: imports a personal-folders file into the folder; true
+  // when the import ran (used by the options window's "Import...").
+  std::function<bool(const std::shared_ptr<host::Folder>&)> Import_file;
+  // Unloads the share wizard's form (run first by ShutDown).
+  std::function<void()> UnloadMainForm;
 
   // The application and the registry accessor; AddinError 91 when released.
   host::Application& app() const;

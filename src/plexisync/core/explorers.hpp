@@ -1,7 +1,13 @@
 #pragma once
 // The explorer wrappers: `fExps` owns one `fexp` per explorer window of the
 // client, creates wrappers for new windows and starts send/receive on request.
+//
+// Lifetime: a wrapper may be destroyed from inside its own window's close
+// event (Close_Explorer removes it, and closing the last one shuts the add-in
+// down, which releases `Exps`); the close handler touches nothing of the
+// wrapper after that call.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -9,6 +15,7 @@
 
 namespace host {
 class Explorer;
+class Folder;
 class SyncObject;
 }  // namespace host
 
@@ -18,17 +25,28 @@ class Context;
 
 class fexp {
  public:
+  // Watches the window's activate, folder-switch and close events; a null
+  // window is kept as it is and watched for nothing.
   fexp(Context& ctx, std::shared_ptr<host::Explorer> explorer, std::int16_t id);
   ~fexp();
+  fexp(const fexp&) = delete;
+  fexp& operator=(const fexp&) = delete;
 
   std::int16_t id;
   std::shared_ptr<host::Explorer> Exploreris;
   // 1 when the window's folder holds contact items.
   std::int16_t FolderKind = 0;
 
+  // FolderKind = 1 when the folder type is 2 (contact items), 0 otherwise.
   void Get_CurFolder(std::int16_t folderType);
+  // Refreshes the window for its current folder ("Folder_OnSwitch").
   void OnFolderSwitch();
+  // ActiveExpId = id.
   void Exploreris_Activate();
+  // Takes the new folder's kind ("Explorer_BeforeFolderSwitch"); never cancels.
+  void exploreris_BeforeFolderSwitch(const std::shared_ptr<host::Folder>& newFolder, bool& cancel);
+  // Removes this wrapper (Close_Explorer) and stops watching the window
+  // ("Explorer_Close"). The wrapper may be gone when this returns.
   void exploreris_Close();
 
  private:
@@ -38,29 +56,51 @@ class fexp {
 
 class fExps {
  public:
+  // Class_Initialize: watches the client's explorers collection and, with
+  // errors passed over, send/receive group 1 ("Explorers_Initialize").
   explicit fExps(Context& ctx);
+  // Class_Terminate: stops watching the send/receive group.
   ~fExps();
+  fExps(const fExps&) = delete;
+  fExps& operator=(const fExps&) = delete;
 
   std::vector<std::unique_ptr<fexp>> ExpCol;
   std::int16_t LastId = 1;
+  // Whether a starting send/receive may run the update of all shared folders.
   bool AutoSendFlag = true;
 
+  // The update of all shared folders without the progress window
+  // (Update_All_Click with false), run by SendRec_SyncStart. Empty until the
+  // sending part is wired in; an empty hook does nothing.
+  std::function<void(bool showProgress)> UpdateAll;
+
   // Starts the client's send/receive; `updAll` tells the start handler
-  // whether it may run the update of all shared folders.
+  // whether it may run the update of all shared folders ("SendReceive").
   void SendReceive(bool updAll = false);
+  // Stops watching the explorers collection and drops every wrapper.
   void Uzhdaryk_fExps();
+  // Wraps a window the client opened ("Explorers_NewExplorer").
   void fExplorers_NewExplorer(std::shared_ptr<host::Explorer> explorer);
+  // The send/receive group's start event ("SendRec_SyncStart"): when the
+  // setting "AutoUpdate" is on and AutoSendFlag is true, runs UpdateAll(false).
   void SendRec_SyncStart();
+  void Class_Terminate();
+
+  // The watched send/receive group; null when it could not be reached.
+  const std::shared_ptr<host::SyncObject>& SyncObject() const { return SyncObj; }
 
  private:
   Context& ctx_;
   std::shared_ptr<host::SyncObject> SyncObj;
-  std::vector<host::Subscription> subscriptions_;
+  host::Subscription fExplorers_;
+  host::Subscription syncStart_;
 };
 
-// Creates `Exps` and wraps the client's active explorer window.
+// Creates `Exps` and wraps the client's active explorer window with id 1
+// ("Create_Explorers").
 void Create_Explorers(Context& ctx);
-// Removes the wrapper with that id; when none is left, shuts the add-in down.
+// Removes the wrapper with that id; when none is left, shuts the add-in down
+// ("Close_Explorer").
 void Close_Explorer(Context& ctx, std::int16_t id);
 
 }  // namespace plexisync

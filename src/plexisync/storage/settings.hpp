@@ -9,6 +9,7 @@
 namespace plexisync {
 
 class Context;
+class AdvSettings;
 
 // "Software\Quorvane\Plexisync\"
 inline constexpr const char* kProductKey = "Software\\Quorvane\\Plexisync\\";
@@ -25,10 +26,20 @@ std::string Get_InstDir(Context& ctx);
 // Creates RegKey + name when it is missing. Failures reach the caller.
 void Ensure_Key(Context& ctx, const std::string& name);
 
-// Options window <-> stored settings.
+// Options window <-> stored settings. Without a form, the options window's
+// default instance is used.
+// Load_Checkboxes: reads the settings (absent ones as their defaults) into
+// the controls; on any failure the threshold list is set to position 1
+// ("500") and the rest keep what they had. Nothing is logged.
 void Load_Checkboxes(Context& ctx);
+void Load_Checkboxes(Context& ctx, AdvSettings& form);
+// Obtain_Checkboxes: writes the controls as the text of their numbers.
+// Logs under "Obtain_Checkboxes".
 void Obtain_Checkboxes(Context& ctx);
+void Obtain_Checkboxes(Context& ctx, AdvSettings& form);
 
+// "AutoUpdate" (default on), "Dont_Receive" and "Dont_Send_Comments"
+// (default off); any failure, or a text that is no flag, reads as false.
 bool Get_AutoUpdate(Context& ctx);
 bool Get_DontReceive(Context& ctx);
 bool Get_DontSendComments(Context& ctx);
@@ -41,8 +52,9 @@ platform::DateTime GMTTime(Context& ctx, const platform::DateTime& local);
 // "defGMT" and returns 0 on failure.
 std::int32_t defGMT(Context& ctx);
 
-// True when the address is one of the user's own (the own-address window's
-// list, exact and case-sensitive). Failures reach the caller.
+// True when the address is one of the user's own: an entry of the
+// own-address window's list (loaded hidden when needed), compared exactly
+// and case-sensitively. Failures reach the caller.
 bool Is_MyMail(Context& ctx, const std::string& address);
 
 // The delimiters that wrap each own address in the stored "MyMails" value:

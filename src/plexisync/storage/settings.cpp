@@ -1,0 +1,120 @@
+#include "plexisync/storage/settings.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "platform/text.hpp"
+#include "plexisync/core/context.hpp"
+#include "plexisync/core/error_log.hpp"
+#include "plexisync/dialogs/adv_settings.hpp"
+#include "plexisync/dialogs/my_mails.hpp"
+
+namespace plexisync {
+
+namespace {
+
+// A stored setting as the 16-bit number a control takes; a text that is not
+// a number throws.
+std::int16_t StoredNumber(Context& ctx, const char* name, const std::string& def) {
+  return platform::ToInt16(ctx.reg().GetString(ctx.RegKey, name, def));
+}
+
+void StoreNumber(Context& ctx, const char* name, int value) {
+  ctx.reg().SetValue(ctx.RegKey, name, std::to_string(value), 1);
+}
+
+// One of the Boolean settings; every failure, and a text that does not
+// convert, gives false.
+bool ReadFlag(Context& ctx, const char* name, const char* def) {
+  bool result = false;
+  PassOver([&] { result = platform::ToBoolean(ctx.reg().GetString(ctx.RegKey, name, def)); });
+  return result;
+}
+
+}  // namespace
+
+void RegInit(Context& ctx) {
+  Protect(ctx, "RegInit", [&] {
+    ctx.Reg = std::make_unique<CRegistry>(ctx.svc.hives);
+    ctx.Reg->SetRootKey(HKEY_CURRENT_USER);
+    if (!ctx.Reg->KeyExists(kProductKey)) ctx.Reg->CreateKey(kProductKey);
+    ctx.RegKey = std::string(kProductKey) + Get_Profile();
+  });
+}
+
+std::string Get_Profile() { return "default\\"; }
+
+std::string Get_InstDir(Context& ctx) { return ctx.reg().GetString(kProductKey, "InstDir", "C:\\"); }
+
+void Ensure_Key(Context& ctx, const std::string& name) {
+  CRegistry& reg = ctx.reg();
+  const std::string key = ctx.RegKey + name;
+  if (!reg.KeyExists(key)) reg.CreateKey(key);
+}
+
+void Load_Checkboxes(Context& ctx) { Load_Checkboxes(ctx, ctx.Form<AdvSettings>()); }
+
+void Load_Checkboxes(Context& ctx, AdvSettings& form) {
+  try {
+    form.SendUpdated.SetValue(StoredNumber(ctx, "Send_Updated", "1"));
+    form.DontSendComments.SetValue(StoredNumber(ctx, "Dont_Send_Comments", "0"));
+    form.DontReceive.SetValue(StoredNumber(ctx, "Dont_Receive", "0"));
+    form.Export.SetValue(StoredNumber(ctx, "Export", "1"));
+    form.AutoUpdate.SetValue(StoredNumber(ctx, "AutoUpdate", "1"));
+    form.Kiek.SetListIndex(StoredNumber(ctx, "Kiek", "1"));
+    form.Kiek.SetEnabled(form.Export.Checked());
+    form.GMT.SetListIndex(StoredNumber(ctx, "GMT", std::to_string(defGMT(ctx))));
+  } catch (...) {
+    // A stored text that is no number or no list position: the threshold
+    // shows "500"; the controls not filled yet keep what they had.
+    PassOver([&] { form.Kiek.SetListIndex(1); });
+  }
+}
+
+void Obtain_Checkboxes(Context& ctx) {
+  Protect(ctx, "Obtain_Checkboxes", [&] { Obtain_Checkboxes(ctx, ctx.Form<AdvSettings>()); });
+}
+
+void Obtain_Checkboxes(Context& ctx, AdvSettings& form) {
+  Protect(ctx, "Obtain_Checkboxes", [&] {
+    StoreNumber(ctx, "Send_Updated", form.SendUpdated.Value());
+    StoreNumber(ctx, "Dont_Receive", form.DontReceive.Value());
+    StoreNumber(ctx, "Dont_Send_Comments", form.DontSendComments.Value());
+    StoreNumber(ctx, "Export", form.Export.Value());
+    StoreNumber(ctx, "Kiek", form.Kiek.ListIndex());
+    StoreNumber(ctx, "AutoUpdate", form.AutoUpdate.Value());
+    StoreNumber(ctx, "GMT", form.GMT.ListIndex());
+  });
+}
+
+bool Get_AutoUpdate(Context& ctx) { return ReadFlag(ctx, "AutoUpdate", "True"); }
+bool Get_DontReceive(Context& ctx) { return ReadFlag(ctx, "Dont_Receive", "False"); }
+bool Get_DontSendComments(Context& ctx) { return ReadFlag(ctx, "Dont_Send_Comments", "False"); }
+
+platform::DateTime GMTTime(Context& ctx, const platform::DateTime& local) {
+  return ProtectOr(ctx, "GMTTime", platform::DateTime::Zero(), [&] {
+    auto& form = ctx.Form<AdvSettings>();
+    form.Load();
+    const int position = form.GMT.ListIndex();
+    return local.AddHours(12 - position);
+  });
+}
+
+std::int32_t defGMT(Context& ctx) {
+  return ProtectOr<std::int32_t>(ctx, "defGMT", 0, [&] {
+    const double bias = ctx.svc.timeZone.StandardBiasMinutes();
+    // Rounded to the nearest whole number, halves to the even neighbour.
+    return static_cast<std::int32_t>(std::nearbyint(12.0 - bias / 60.0));
+  });
+}
+
+bool Is_MyMail(Context& ctx, const std::string& address) {
+  auto& form = ctx.Form<frmMyMails>();
+  if (!form.IsLoaded()) form.Load();
+  for (const std::string& entry : form.MyMails.Items()) {
+    if (entry == address) return true;
+  }
+  return false;
+}
+
+}  // namespace plexisync
