@@ -22,6 +22,9 @@ struct Items::State {
   // The evaluated list, valid while the folder's version is unchanged.
   bool cached = false;
   std::uint64_t version = 0;
+  std::uint64_t unreadVersion = 0;
+  // True when the filters or the order depend on the unread flags.
+  bool watchesUnread = false;
   std::vector<std::uint32_t> list;
   int cursor = 0;  // 1-based position of the last item handed out by GetFirst/GetNext
 };
@@ -37,7 +40,7 @@ Items::~Items() = default;
 const std::vector<std::uint32_t>& Items::Evaluate() {
   State& s = *state_;
   const detail::FolderRecord& f = FolderOf(*s.store, s.folder);
-  if (s.cached && s.version == f.version) return s.list;
+  if (s.cached && s.version == f.version && (!s.watchesUnread || s.unreadVersion == f.unreadVersion)) return s.list;
   s.list.clear();
   const StoreId& id = s.store->Id();
   for (auto n : f.items) {
@@ -69,6 +72,7 @@ const std::vector<std::uint32_t>& Items::Evaluate() {
   }
   s.cached = true;
   s.version = f.version;
+  s.unreadVersion = f.unreadVersion;
   return s.list;
 }
 
@@ -163,6 +167,8 @@ std::shared_ptr<Items> Items::Restrict(std::string_view filter) {
   auto result = std::make_shared<Items>(core_, state_->store, state_->folder);
   result->state_->filters = state_->filters;
   result->state_->filters.push_back(std::move(parsed));
+  result->state_->watchesUnread =
+      state_->watchesUnread || platform::FoldCase(filter).find("unread") != std::string::npos;
   result->state_->sorted = state_->sorted;
   result->state_->sortIndex = state_->sortIndex;
   result->state_->descending = state_->descending;
@@ -179,6 +185,7 @@ void Items::Sort(std::string_view property, bool descending) {
   if (!index[0] && !index[1]) throw HostError("The property \"" + name + "\" is unknown.");
   state_->sorted = true;
   state_->sortIndex = index;
+  if (platform::EqualsIgnoreCase(name, "UnRead")) state_->watchesUnread = true;
   state_->descending = descending;
   state_->cached = false;
 }

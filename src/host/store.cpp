@@ -687,7 +687,8 @@ void Store::SetUnread(std::uint32_t number, bool unread) {
   sqlite3_bind_int64(st, 2, number);
   Step(st, db_, path_);
   it->second.unread = unread;
-  Touch(it->second.folder);
+  auto folder = folders_.find(it->second.folder);
+  if (folder != folders_.end()) ++folder->second.unreadVersion;
 }
 
 void Store::MoveItem(std::uint32_t number, std::uint32_t folder) {

@@ -62,7 +62,8 @@ struct FolderRecord {
   std::uint64_t seq = 0;
   std::vector<std::uint32_t> children;  // in creation order
   std::vector<std::uint32_t> items;     // in arrival order
-  std::uint64_t version = 0;            // changes whenever its items change
+  std::uint64_t version = 0;            // changes whenever its items change, except...
+  std::uint64_t unreadVersion = 0;      // ...their unread flags, counted here
 };
 
 enum class StoreLayout {

@@ -136,6 +136,18 @@ TEST_F(RestrictTest, SortOrdersByAPropertyStably) {
   // Flags: True comes first in ascending order, as True counts as -1.
   contacts->Sort("[UnRead]");
   EXPECT_EQ(Names(contacts), (V{"Ann", "Dan", "Bob", "Cid \"Q\""}));
+  // Marking an item read moves it at once (the order depends on the flag).
+  contacts->Item(1)->SetUnRead(false);
+  EXPECT_EQ(Names(contacts), (V{"Dan", "Ann", "Bob", "Cid \"Q\""}));
+  contacts->Item(1)->SetUnRead(false);
+  contacts->Item(3)->SetUnRead(true);
+  EXPECT_EQ(Names(contacts), (V{"Cid \"Q\"", "Ann", "Bob", "Dan"}));
+  // Unread changes leave orders by other properties as they are.
+  auto byName = folder_->Items()->Restrict("[Gender] >= 0");
+  byName->Sort("[FullName]");
+  auto first = byName->Item(1);
+  first->SetUnRead(true);
+  EXPECT_EQ(byName->Item(1)->EntryID(), first->EntryID());
   contacts->Sort("[Birthday]", false);
   EXPECT_EQ(Names(contacts), (V{"Ann", "Bob", "Dan", "Cid \"Q\""}));
   contacts->Sort("[LastModificationTime]", true);
