@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <fstream>
 #include <regex>
 #include <set>
@@ -218,6 +220,61 @@ TEST_F(StoreTest, IdsAreUniqueAcrossStores) {
     for (auto f = sub->GetFirst(); f; f = sub->GetNext()) EXPECT_TRUE(ids.insert(f->EntryID()).second);
   }
   EXPECT_EQ(ids.size(), 6u + 2u + 2u);
+}
+
+}  // namespace
+}  // namespace host::testing
+
+namespace host::testing {
+namespace {
+
+// Damaged rows written straight into a store file: the store still opens,
+// keeps what is sound and passes over the rest.
+TEST_F(StoreTest, DamagedStoreContentIsPassedOver) {
+  auto path = dir_ / "damaged.pst";
+  ns_->AddStore(path.string());
+  auto root = ns_->Folders()->GetLast();
+  auto a = root->Folders()->Add("A", kFolderTypeContacts);
+  auto b = a->Folders()->Add("B", kFolderTypeContacts);
+  auto good = NewContact(a, "Good");
+  auto bad = NewContact(a, "Bad");
+  std::string goodId = good->EntryID(), badId = bad->EntryID(), bId = b->EntryID();
+  ns_->RemoveStore(root);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.string().c_str(), &db), SQLITE_OK);
+  auto exec = [&](const std::string& sql) { EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql; };
+  auto number = [](const std::string& id) { return std::to_string(ParseEntryId(id)->number); };
+  exec("UPDATE items SET props = '{\"FullName\": 5, \"Birthday\": \"x\", \"Gender\": 99999999999, "
+       "\"Journal\": \"yes\", \"Nonsense\": 1, \"CompanyName\": \"Kept\"}' WHERE number = " + number(badId));
+  exec("UPDATE items SET props = 'not json at all', created = 'text', modified = 99999999999999 WHERE number = " +
+       number(goodId));
+  exec("UPDATE folders SET parent = number WHERE number = " + number(bId));  // a loop
+  exec("INSERT INTO items(number, folder, seq, kind, message_class, unread, created, modified, submitted, props) "
+       "VALUES(900000, 424242, 1, 1, 'IPM.Contact', 0, 0, 0, 0, '{}')");  // an orphan
+  exec("INSERT INTO attachments(item, idx, name, data) VALUES(123456789, 0, 'x', x'00')");
+  sqlite3_close(db);
+
+  ns_->AddStore(path.string());
+  auto reopened = ns_->Folders()->GetLast()->Folders()->Item("A");
+  EXPECT_EQ(reopened->Folders()->Count(), 0);  // the looping folder is unreachable
+  EXPECT_THROW(ns_->GetFolderFromID(bId), HostError);
+  auto items = reopened->Items();
+  ASSERT_EQ(items->Count(), 2);
+  auto g = items->Item(1);
+  PersonScope person(*app_);
+  EXPECT_EQ(g->Text("FullName"), "");
+  EXPECT_EQ(g->CreationTime(), platform::DateTime::NoDate());
+  auto d = items->Item(2);
+  EXPECT_EQ(d->Text("FullName"), "");
+  EXPECT_EQ(d->Text("CompanyName"), "Kept");
+  EXPECT_EQ(d->Text("Birthday"), "1/1/4501");
+  EXPECT_EQ(d->Text("Gender"), "0");
+  EXPECT_EQ(d->Text("Journal"), "False");
+  // Still writable.
+  d->SetProperty("FullName", std::string("Fixed"));
+  d->Save();
+  EXPECT_EQ(ns_->GetItemFromID(badId)->DefaultValue(), "Fixed");
 }
 
 }  // namespace
