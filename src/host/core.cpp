@@ -231,15 +231,24 @@ host::CommandBars& Explorer::CommandBars() {
 
 void Explorer::AttachView(const std::shared_ptr<View>& view) {
   std::weak_ptr<Folder> folder = folder_;
-  view->SetApplyCallback([folder](View& v) {
-    if (auto f = folder.lock()) f->SetViewXml(v.XML());
+  std::weak_ptr<Explorer> self = weak_from_this();
+  View* raw = view.get();
+  view->SetApplyCallback([self, folder, raw](View& v) {
+    auto f = folder.lock();
+    if (!f) return;
+    f->SetViewXml(v.XML());
+    auto explorer = self.lock();
+    if (explorer && explorer->view_.get() == raw) explorer->viewSource_ = v.XML();
   });
   view_ = view;
+  viewSource_ = folder_->ViewXml();
 }
 
 std::shared_ptr<View> Explorer::CurrentView() {
   Core()->Check("Explorer.CurrentView");
   if (closed_) throw HostError("The explorer window is closed.");
+  // A definition changed elsewhere since the view was made is shown afresh.
+  if (view_ && folder_->ViewXml() != viewSource_) view_.reset();
   if (!view_) {
     std::string xml = folder_->ViewXml();
     std::string name;

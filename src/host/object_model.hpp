@@ -518,6 +518,7 @@ class Explorer : public Object, public std::enable_shared_from_this<Explorer> {
   bool closed_ = false;
   std::unique_ptr<host::CommandBars> bars_;
   std::shared_ptr<View> view_;
+  std::string viewSource_;  // the folder's definition the view was made from or last applied
   detail::EventSource<> activate_;
   detail::EventSource<std::shared_ptr<Folder>, bool&> beforeSwitch_;
   detail::EventSource<> folderSwitch_;

@@ -331,6 +331,14 @@ TEST_F(ObjectModelTest, ExplorerViewIsTheFolderDefinition) {
   EXPECT_NE(Contacts()->ViewXml(), view->XML());
   view->Apply();
   EXPECT_EQ(Contacts()->ViewXml(), "<view><viewname>Changed</viewname></view>");
+  EXPECT_EQ(explorer->CurrentView(), view);  // the same view while nothing else changed it
+  Contacts()->SetViewXml("<view><viewname>Elsewhere</viewname></view>");
+  auto fresh = explorer->CurrentView();
+  EXPECT_EQ(fresh->Name(), "Elsewhere");
+  EXPECT_EQ(fresh->XML(), "<view><viewname>Elsewhere</viewname></view>");
+  explorer->SetCurrentFolder(ns_->GetDefaultFolder(kFolderInbox));
+  EXPECT_NE(explorer->CurrentView()->XML().find("<viewname>"), std::string::npos);
+  EXPECT_EQ(Contacts()->ViewXml(), "<view><viewname>Elsewhere</viewname></view>");
   EXPECT_GE(explorer->CommandBars().Count(), 2);
   EXPECT_NO_THROW(explorer->CommandBars().Item("Standard"));
 }
