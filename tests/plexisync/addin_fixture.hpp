@@ -34,7 +34,8 @@
 // stores the layout version and the own-address list beforehand so that
 // SetUp asks nothing.
 //
-// Restart() ends the add-in and the client (as closing the client does) and
+// Restart() drops the add-in object, the context and the client (ShutDown
+// does not run: no explorer window is closed) and
 // creates new ones on the same profile and hive, without starting them.
 #include <gtest/gtest.h>
 #include <unistd.h>

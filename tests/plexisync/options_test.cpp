@@ -164,7 +164,7 @@ TEST_F(OptionsTest, AcceptStoresEverySettingAndHides) {
   EXPECT_EQ(m.ErrorLog(), "");
 }
 
-TEST_F(OptionsTest, AcceptAndCancelFailuresAreLoggedAndTheWindowStays) {
+TEST_F(OptionsTest, StoringAndReloadingFailuresEndInTheirOwnHandlers) {
   auto& m = Started();
   auto& form = m.ctx->Form<AdvSettings>();
   form.Show(false);
@@ -174,9 +174,11 @@ TEST_F(OptionsTest, AcceptAndCancelFailuresAreLoggedAndTheWindowStays) {
   form.Accept.Click();
   EXPECT_FALSE(form.IsVisible());
   // Loading the controls passes its failure over.
+  form.Kiek.SetListIndex(4);
   form.Show(false);
   form.Cancel.Click();
   EXPECT_FALSE(form.IsVisible());
+  EXPECT_EQ(form.Kiek.ListIndex(), 1) << "a failed reload leaves the threshold at 500";
   EXPECT_EQ(m.LoggedErrorNames(), (std::vector<std::string>{"Obtain_Checkboxes"}));
   EXPECT_EQ(m.user.Problems(), "");
 }
