@@ -1,6 +1,5 @@
 #include <iostream>
 
-int main() {
-  std::cout << "plexisync\n";
-  return 0;
-}
+#include "cli/app.hpp"
+
+int main(int argc, char** argv) { return cli::RunPlexisync(argc, argv, std::cin, std::cout, std::cerr); }

@@ -1,0 +1,431 @@
+#include "cli/app.hpp"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/commands.hpp"
+#include "cli/environment.hpp"
+#include "cli/errors.hpp"
+#include "cli/session.hpp"
+#include "host/errors.hpp"
+#include "host/profile.hpp"
+#include "platform/clipboard.hpp"
+#include "platform/clock.hpp"
+#include "platform/shell.hpp"
+#include "platform/text.hpp"
+#include "platform/ui/user.hpp"
+#include "platform/web.hpp"
+
+namespace cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Everything the command line says.
+struct Args {
+  std::string profile;
+  std::vector<std::string> answers;
+  bool batch = false;
+  bool json = false;
+
+  std::string newProfile, name, address, postOffice;
+  std::string showProfile;
+  std::string path;
+  std::string folder, contact;
+  std::vector<std::string> sets;
+  bool unread = false;
+  MailDraft draft;
+  std::string mailFolder = "Inbox";
+  std::string mailId;
+  std::string saveDir;
+  bool cancel = false;
+  std::vector<std::string> add, remove;
+};
+
+// What a command runs with once the command line is read: the platform
+// services, the person at the terminal and the chosen profile.
+class Runner {
+ public:
+  Runner(const Args& args, std::istream& in, std::ostream& out, std::ostream& err)
+      : args_(args),
+        out_(out),
+        transcript_(args.json ? err : out),
+        user_(in, transcript_, Interactive(args, in), args.answers),
+        home_(PlexisyncHome()) {}
+
+  const Args& args() const { return args_; }
+  std::ostream& out() { return out_; }
+  std::ostream& transcript() { return transcript_; }
+  const fs::path& home() const { return home_; }
+
+  std::string ProfileName() const { return args_.profile.empty() ? DefaultProfileName() : args_.profile; }
+
+  fs::path ExistingProfileDir(const std::string& name) const {
+    const fs::path dir = ProfileDir(name, home_);
+    if (!host::Profile::Exists(dir)) {
+      throw CliError("no such profile: " + name + " (no profile in " + dir.string() + ")");
+    }
+    return dir;
+  }
+
+  // Opens the chosen profile with the add-in, runs the command, delivers the
+  // queued events and shuts the add-in down.
+  int WithSession(const std::function<int(ProfileSession&)>& command) {
+    return WithSessionAt(ExistingProfileDir(ProfileName()), command);
+  }
+
+  int WithSessionAt(const fs::path& dir, const std::function<int(ProfileSession&)>& command) {
+    ProfileSession session(dir, SessionServices{user_, clock_, timeZone_, &shell_, &web_,
+                                                &platform::SystemClipboard(), nullptr});
+    const int rc = command(session);
+    session.Close();
+    for (const auto& e : session.TakeEscapedErrors()) transcript_ << "An event handler failed: " << e << "\n";
+    return rc;
+  }
+
+  void NoteUnusedAnswers() {
+    const std::size_t left = user_.AnswersLeft();
+    if (left == 0) return;
+    transcript_ << left << (left == 1 ? " prepared answer was" : " prepared answers were") << " not used\n";
+  }
+
+ private:
+  static bool Interactive(const Args& args, std::istream& in) {
+    return !args.batch && args.answers.empty() && &in == &std::cin && isatty(STDIN_FILENO) == 1;
+  }
+
+  const Args& args_;
+  std::ostream& out_;
+  std::ostream& transcript_;
+  platform::TerminalUser user_;
+  fs::path home_;
+  platform::SystemClock clock_;
+  platform::SystemTimeZone timeZone_;
+  platform::SystemShell shell_;
+  platform::CurlWebClient web_;
+};
+
+using Action = std::function<int(Runner&)>;
+
+bool Blank(const std::string& s) { return platform::Trim(s).empty(); }
+
+int CreateProfile(Runner& r) {
+  const Args& a = r.args();
+  if (Blank(a.name)) throw CliError("--name must not be empty");
+  if (Blank(a.address)) throw CliError("--address must not be empty");
+  const fs::path dir = ProfileDir(a.newProfile, r.home());
+  const fs::path postOffice = a.postOffice.empty() ? DefaultPostOffice(r.home()) : fs::path(a.postOffice);
+  std::error_code ec;
+  if (fs::weakly_canonical(dir, ec) == fs::weakly_canonical(postOffice, ec)) {
+    throw CliError("a profile cannot live in the post office: " + dir.string());
+  }
+  if (host::Profile::Exists(dir)) throw CliError("profile already exists: " + a.newProfile);
+  if (dir.has_parent_path()) fs::create_directories(dir.parent_path(), ec);
+  fs::create_directories(postOffice, ec);
+  host::Profile::Create(dir, a.name, a.address, postOffice);
+  r.out() << "Created profile " << a.newProfile << " for " << a.name << " <" << a.address << "> in "
+          << dir.string() << "\n";
+  r.out() << "Starting the mail client for the first time\n";
+  return r.WithSessionAt(dir, [](ProfileSession&) { return 0; });
+}
+
+// Adds a "--json" flag for machine-readable output.
+void AddJson(CLI::App* cmd, Args& a) { cmd->add_flag("--json", a.json, "Write the result as JSON"); }
+
+// The command line's grammar; each command's action is kept with it.
+std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
+  std::vector<std::pair<CLI::App*, Action>> actions;
+  auto on = [&](CLI::App* cmd, Action action) { actions.emplace_back(cmd, std::move(action)); };
+
+  app.add_option("-p,--profile", a.profile,
+                 "Profile: a name under $PLEXISYNC_HOME or a path (it contains a \"/\"); "
+                 "default $PLEXISYNC_PROFILE, else \"default\"");
+  app.add_option("--answer", a.answers,
+                 "Answer to the next question the program asks, in order: a button's caption "
+                 "(\"Yes\", \"No to All\", \"OK\") or a file path for a file dialog")
+      ->allow_extra_args(false);
+  app.add_flag("--batch", a.batch, "Never read the terminal: unanswered questions take the answer that changes nothing");
+
+  // ---- profile ----
+  auto* profile = app.add_subcommand("profile", "Create and show profiles");
+  profile->require_subcommand(1);
+  {
+    auto* c = profile->add_subcommand("create", "Create a profile and start the mail client once");
+    c->add_option("PROFILE", a.newProfile, "Name (or path) of the new profile")->required();
+    c->add_option("--name", a.name, "The person's display name")->required();
+    c->add_option("--address", a.address, "The person's e-mail address")->required();
+    c->add_option("--post-office", a.postOffice, "Post office folder (default $PLEXISYNC_HOME/postoffice)");
+    on(c, [](Runner& r) { return CreateProfile(r); });
+
+    auto* s = profile->add_subcommand("show", "Show the profile's settings");
+    s->add_option("PROFILE", a.showProfile, "Profile to show (default: the chosen profile)");
+    AddJson(s, a);
+    on(s, [](Runner& r) {
+      const std::string name = r.args().showProfile.empty() ? r.ProfileName() : r.args().showProfile;
+      ShowProfile(host::Profile::Open(r.ExistingProfileDir(name)), r.out(), r.args().json);
+      return 0;
+    });
+
+    auto* l = profile->add_subcommand("list", "List the profiles under $PLEXISYNC_HOME");
+    AddJson(l, a);
+    on(l, [](Runner& r) {
+      ListProfiles(r.home(), r.out(), r.args().json);
+      return 0;
+    });
+  }
+
+  // ---- folder ----
+  auto* folder = app.add_subcommand("folder", "List, add and delete folders");
+  folder->require_subcommand(1);
+  {
+    auto* l = folder->add_subcommand("list", "List every folder");
+    AddJson(l, a);
+    on(l, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        ListFolders(s, r.out(), r.args().json);
+        return 0;
+      });
+    });
+    auto* ad = folder->add_subcommand("add", "Add a contacts folder and any missing parents");
+    ad->add_option("PATH", a.path, "Folder path, e.g. Contacts/Team")->required();
+    on(ad, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        AddFolder(s, r.out(), r.args().path);
+        return 0;
+      });
+    });
+    auto* d = folder->add_subcommand("delete", "Delete a folder (it moves to Deleted Items)");
+    d->add_option("PATH", a.path, "Folder path")->required();
+    on(d, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        DeleteFolder(s, r.out(), r.args().path);
+        return 0;
+      });
+    });
+  }
+
+  // ---- contact ----
+  auto* contact = app.add_subcommand("contact", "Add, change, show, list and delete contacts");
+  contact->require_subcommand(1);
+  {
+    const char* setHelp = "Property=Value, with the contact item's property names (FullName, Email1Address, ...)";
+    auto* ad = contact->add_subcommand("add", "Add a contact; prints its entry id");
+    ad->add_option("FOLDER", a.folder, "Contacts folder path")->required();
+    ad->add_option("--set", a.sets, setHelp);
+    on(ad, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        AddContact(s, r.out(), r.args().folder, r.args().sets);
+        return 0;
+      });
+    });
+    auto* st = contact->add_subcommand("set", "Change properties of a contact");
+    st->add_option("FOLDER", a.folder, "Contacts folder path")->required();
+    st->add_option("CONTACT", a.contact, "Entry id or full name")->required();
+    st->add_option("--set", a.sets, setHelp)->required();
+    on(st, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        SetContact(s, r.out(), r.args().folder, r.args().contact, r.args().sets);
+        return 0;
+      });
+    });
+    auto* sh = contact->add_subcommand("show", "Show a contact's properties");
+    sh->add_option("FOLDER", a.folder, "Contacts folder path")->required();
+    sh->add_option("CONTACT", a.contact, "Entry id or full name")->required();
+    AddJson(sh, a);
+    on(sh, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        ShowContact(s, r.out(), r.args().folder, r.args().contact, r.args().json);
+        return 0;
+      });
+    });
+    auto* l = contact->add_subcommand("list", "List the contacts of a folder");
+    l->add_option("FOLDER", a.folder, "Contacts folder path")->required();
+    l->add_flag("--unread", a.unread, "Only the unread contacts");
+    AddJson(l, a);
+    on(l, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        ListContacts(s, r.out(), r.args().folder, r.args().unread, r.args().json);
+        return 0;
+      });
+    });
+    auto* d = contact->add_subcommand("delete", "Delete a contact (it moves to Deleted Items)");
+    d->add_option("FOLDER", a.folder, "Contacts folder path")->required();
+    d->add_option("CONTACT", a.contact, "Entry id or full name")->required();
+    on(d, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        DeleteContact(s, r.out(), r.args().folder, r.args().contact);
+        return 0;
+      });
+    });
+  }
+
+  // ---- mail ----
+  auto* mail = app.add_subcommand("mail", "Send, list and show mail");
+  mail->require_subcommand(1);
+  {
+    auto* sd = mail->add_subcommand("send", "Put a mail into the Outbox for the next send-receive");
+    sd->add_option("--to", a.draft.to, "Recipient addresses")->required();
+    sd->add_option("--cc", a.draft.cc, "Copy recipients");
+    sd->add_option("--bcc", a.draft.bcc, "Blind-copy recipients");
+    sd->add_option("--subject", a.draft.subject, "Subject")->required();
+    sd->add_option("--body", a.draft.body, "Body text");
+    sd->add_option("--attach", a.draft.attachments, "Files to attach");
+    on(sd, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        SendMail(s, r.out(), r.args().draft);
+        return 0;
+      });
+    });
+    auto* l = mail->add_subcommand("list", "List the mail of a folder");
+    l->add_option("FOLDER", a.mailFolder, "Folder path (default Inbox)");
+    AddJson(l, a);
+    on(l, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        ListMail(s, r.out(), r.args().mailFolder, r.args().json);
+        return 0;
+      });
+    });
+    auto* sh = mail->add_subcommand("show", "Show a mail");
+    sh->add_option("FOLDER", a.mailFolder, "Folder path")->required();
+    sh->add_option("ID", a.mailId, "Entry id of the mail")->required();
+    sh->add_option("--save-attachments", a.saveDir, "Save the attachments into this folder");
+    AddJson(sh, a);
+    on(sh, [](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) {
+        std::optional<fs::path> dir;
+        if (!r.args().saveDir.empty()) dir = fs::path(r.args().saveDir);
+        ShowMail(s, r.out(), r.args().mailFolder, r.args().mailId, r.args().json, dir);
+        return 0;
+      });
+    });
+  }
+
+  auto* sr = app.add_subcommand("send-receive", "Send the Outbox and fetch new mail");
+  on(sr, [](Runner& r) { return r.WithSession([&](ProfileSession& s) { return SendReceive(s, r.out()) ? 1 : 0; }); });
+
+  // ---- the add-in ----
+  auto* options = app.add_subcommand("options", "Show or change the add-in's options window");
+  AddJson(options, a);
+  options->add_option("--set", a.sets,
+                      "NAME=VALUE: Send_Updated, Dont_Send_Comments, Dont_Receive, Export, AutoUpdate "
+                      "(1/0 or on/off), Kiek (200, 500, 1000, 3000, 5000), GMT (e.g. +2:00)");
+  options->add_flag("--cancel", a.cancel, "Press Cancel instead of OK after the changes");
+  on(options, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) {
+      if (r.args().sets.empty() && !r.args().cancel) {
+        ShowOptions(s, r.out(), r.args().json);
+      } else {
+        ChangeOptions(s, r.out(), r.args().sets, r.args().cancel);
+      }
+      return 0;
+    });
+  });
+
+  auto* mine = app.add_subcommand("my-addresses", "Show or change the own-address list");
+  AddJson(mine, a);
+  mine->add_option("--add", a.add, "Addresses to add");
+  mine->add_option("--remove", a.remove, "Addresses to remove");
+  on(mine, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) {
+      if (r.args().add.empty() && r.args().remove.empty()) {
+        ShowMyAddresses(s, r.out(), r.args().json);
+      } else {
+        ChangeMyAddresses(s, r.out(), r.args().add, r.args().remove);
+      }
+      return 0;
+    });
+  });
+
+  auto* log = app.add_subcommand("log", "Print the add-in's error log");
+  on(log, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) {
+      ShowLog(s, r.out());
+      return 0;
+    });
+  });
+
+  auto* repair = app.add_subcommand("repair", "Repair the sharing database (\"Update and repair database\")");
+  on(repair, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) {
+      if (RepairDatabase(s, r.out())) return 0;
+      r.out() << "See plexisync log for what went wrong\n";
+      return 1;
+    });
+  });
+
+  return actions;
+}
+
+// The parsed command: the deepest subcommand that has an action.
+const Action* Chosen(const std::vector<std::pair<CLI::App*, Action>>& actions) {
+  for (const auto& [cmd, action] : actions) {
+    if (cmd->parsed()) return &action;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int RunPlexisync(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {
+  CLI::App app{"Plexisync: share contacts folders by e-mail. Works on a profile of the mail client "
+               "with the Plexisync add-in loaded.",
+               "plexisync"};
+  app.footer(
+      "Profiles live under $PLEXISYNC_HOME (default ~/.local/share/plexisync) and exchange mail through "
+      "its post office. Questions are printed and answered by --answer options in order, at the terminal, "
+      "or else with the answer that changes nothing.\n"
+      "Exit codes: 0 success, 1 the command failed, 2 bad command line.");
+  app.require_subcommand(1);
+  app.fallthrough();
+  Args args;
+  const auto actions = Define(app, args);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    app.exit(e, out, err);
+    return 0;
+  } catch (const CLI::CallForAllHelp& e) {
+    app.exit(e, out, err);
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    err << "plexisync: " << e.what() << " (see plexisync --help)\n";
+    return 2;
+  }
+
+  const Action* action = Chosen(actions);
+  if (!action) {
+    err << "plexisync: no command given (see plexisync --help)\n";
+    return 2;
+  }
+  try {
+    Runner runner(args, in, out, err);
+    int rc = 0;
+    try {
+      rc = (*action)(runner);
+    } catch (...) {
+      runner.NoteUnusedAnswers();
+      throw;
+    }
+    runner.NoteUnusedAnswers();
+    return rc;
+  } catch (const CliError& e) {
+    err << "plexisync: " << e.what() << "\n";
+  } catch (const host::HostError& e) {
+    err << "plexisync: " << e.what() << "\n";
+  } catch (const std::exception& e) {
+    err << "plexisync: " << e.what() << "\n";
+  }
+  return 1;
+}
+
+}  // namespace cli

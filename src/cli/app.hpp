@@ -1,0 +1,20 @@
+#pragma once
+// The plexisync program: a person's way into the mail client and the add-in.
+//
+//   plexisync [-p PROFILE] [--answer TEXT]... [--batch] COMMAND ...
+//
+// Exit codes: 0 success; 1 a command failed (unknown profile, folder,
+// contact or property, malformed value, a refusal of the client); 2 a bad
+// command line. Errors are one line on `err`.
+#include <iosfwd>
+
+namespace cli {
+
+// Runs the whole program in-process. Questions are printed to `out` (to
+// `err` when the command writes JSON) and answered from the --answer
+// options in order, then from `in` when it is the terminal's standard input
+// and no --answer and no --batch was given, else with the answer that
+// changes nothing.
+int RunPlexisync(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err);
+
+}  // namespace cli

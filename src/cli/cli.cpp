@@ -1,2 +1,0 @@
-// Program anchor.
-namespace cli {}

@@ -1,0 +1,84 @@
+#pragma once
+// The program's commands, each run on an open session. Results go to `out`
+// as text for a person or, with `json`, as one JSON document; dates are in
+// the fixed text form ("6/15/2026 3:04:05 PM"). Bad input throws CliError;
+// refusals of the client throw host::HostError.
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+class Profile;
+}
+
+namespace cli {
+
+class ProfileSession;
+
+// ---- Profiles ----
+void ShowProfile(const host::Profile& profile, std::ostream& out, bool json);
+// The profiles under the home folder, by name.
+void ListProfiles(const std::filesystem::path& home, std::ostream& out, bool json);
+
+// ---- Folders ----
+// Every folder of every open store, in tree order.
+void ListFolders(ProfileSession& s, std::ostream& out, bool json);
+// A contacts folder with any missing parents.
+void AddFolder(ProfileSession& s, std::ostream& out, const std::string& path);
+// Moves the folder under Deleted Items (removes it for good when it is there).
+void DeleteFolder(ProfileSession& s, std::ostream& out, const std::string& path);
+
+// ---- Contacts ----
+// CONTACT is an entry id or a full name (exact; a name that several
+// contacts share is refused). Adding needs a contacts folder; the other
+// commands find contacts in any folder (Deleted Items holds them too).
+std::string AddContact(ProfileSession& s, std::ostream& out, const std::string& folder,
+                       const std::vector<std::string>& assignments);
+void SetContact(ProfileSession& s, std::ostream& out, const std::string& folder, const std::string& contact,
+                const std::vector<std::string>& assignments);
+void ShowContact(ProfileSession& s, std::ostream& out, const std::string& folder, const std::string& contact,
+                 bool json);
+void ListContacts(ProfileSession& s, std::ostream& out, const std::string& folder, bool unreadOnly, bool json);
+void DeleteContact(ProfileSession& s, std::ostream& out, const std::string& folder, const std::string& contact);
+
+// ---- Mail ----
+struct MailDraft {
+  std::vector<std::string> to, cc, bcc;
+  std::string subject;
+  std::string body;
+  std::vector<std::string> attachments;  // file paths
+};
+// Puts the mail into the Outbox; it goes out at the next send-receive.
+// Returns its entry id.
+std::string SendMail(ProfileSession& s, std::ostream& out, const MailDraft& draft);
+void ListMail(ProfileSession& s, std::ostream& out, const std::string& folder, bool json);
+// `saveDir`: writes each attachment into that folder under its own file
+// name (made safe: no folders, no ".."; a name used twice gets " (2)").
+void ShowMail(ProfileSession& s, std::ostream& out, const std::string& folder, const std::string& id, bool json,
+              const std::optional<std::filesystem::path>& saveDir);
+// The client's send/receive, as its button starts it. Returns the number of
+// problems it reported (printed to `out`).
+int SendReceive(ProfileSession& s, std::ostream& out);
+
+// ---- The add-in ----
+// The options window's settings by their stored names.
+void ShowOptions(ProfileSession& s, std::ostream& out, bool json);
+// Opens the options window, sets the controls ("NAME=VALUE") and presses
+// OK, or Cancel when `cancel`.
+void ChangeOptions(ProfileSession& s, std::ostream& out, const std::vector<std::string>& assignments, bool cancel);
+void ShowMyAddresses(ProfileSession& s, std::ostream& out, bool json);
+// Opens the own-address window, removes and adds the addresses and presses OK.
+void ChangeMyAddresses(ProfileSession& s, std::ostream& out, const std::vector<std::string>& add,
+                       const std::vector<std::string>& remove);
+// Prints the error log.
+void ShowLog(ProfileSession& s, std::ostream& out);
+// Clicks the options window's "Update and repair database"; true when the
+// repair reported success.
+bool RepairDatabase(ProfileSession& s, std::ostream& out);
+
+// A file name from a mail that is safe to create inside a folder.
+std::string SafeFileName(const std::string& name);
+
+}  // namespace cli

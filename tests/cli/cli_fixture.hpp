@@ -1,0 +1,105 @@
+#pragma once
+// Runs the whole program in-process on a scratch $PLEXISYNC_HOME that is
+// removed after the test.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/app.hpp"
+
+namespace cli::testing {
+
+struct RunResult {
+  int rc = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::filesystem::path NewScratchDir(const std::string& tag) {
+  static std::atomic<int> counter{0};
+  auto dir = std::filesystem::temp_directory_path() /
+             ("plexisync-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = NewScratchDir("cli");
+    ::setenv("PLEXISYNC_HOME", home_.c_str(), 1);
+    ::unsetenv("PLEXISYNC_PROFILE");
+  }
+  void TearDown() override {
+    ::unsetenv("PLEXISYNC_HOME");
+    std::error_code ec;
+    std::filesystem::remove_all(home_, ec);
+  }
+
+  // Runs "plexisync ARGS..." with `input` as the terminal's input.
+  RunResult Run(const std::vector<std::string>& args, const std::string& input = "") {
+    std::vector<std::string> words{"plexisync"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    RunResult r;
+    r.rc = cli::RunPlexisync(static_cast<int>(words.size()), argv.data(), in, out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+  }
+
+  // Runs a command that must succeed and print one JSON document.
+  nlohmann::json RunJson(const std::vector<std::string>& args) {
+    RunResult r = Run(args);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    try {
+      return nlohmann::json::parse(r.out);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "not JSON: " << e.what() << "\n" << r.out;
+      return nullptr;
+    }
+  }
+
+  // A profile whose first start allowed the access and accepted the
+  // own-address window.
+  void CreateProfile(const std::string& name, const std::string& display, const std::string& address) {
+    RunResult r = Run({"profile", "create", name, "--name", display, "--address", address, "--answer", "OK",
+                       "--answer", "Yes", "--answer", "OK"});
+    ASSERT_EQ(r.rc, 0) << r.out << r.err;
+  }
+  void CreateAlice() { CreateProfile("alice", "Alice Adams", "alice@example.org"); }
+  void CreateBob() { CreateProfile("bob", "Bob Brown", "bob@example.org"); }
+
+  // Runs a command that must succeed; its standard output.
+  std::string Ok(const std::vector<std::string>& args) {
+    RunResult r = Run(args);
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    return r.out;
+  }
+
+  std::filesystem::path home_;
+};
+
+// The last non-empty line of a text.
+inline std::string LastLine(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line, last;
+  while (std::getline(lines, line)) {
+    if (!line.empty()) last = line;
+  }
+  return last;
+}
+
+}  // namespace cli::testing
