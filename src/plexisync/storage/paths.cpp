@@ -1,0 +1,142 @@
+#include "plexisync/storage/paths.hpp"
+
+#include <stdexcept>
+
+#include "host/object_model.hpp"
+#include "platform/text.hpp"
+#include "plexisync/core/context.hpp"
+#include "plexisync/core/error_log.hpp"
+#include "plexisync/core/errors.hpp"
+#include "plexisync/storage/sharing_db.hpp"
+
+namespace plexisync {
+namespace {
+
+// The classic platform's "Invalid procedure call or argument".
+constexpr std::int32_t kErrInvalidCall = 5;
+
+// The subfolder of `parent` whose name equals `name` exactly (the client's
+// own lookup by name ignores case); nullptr when there is none.
+std::shared_ptr<host::Folder> ChildNamed(host::Folders& folders, const std::string& name) {
+  const int count = folders.Count();
+  for (int i = 1; i <= count; ++i) {
+    auto folder = folders.Item(i);
+    if (folder->Name() == name) return folder;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string Get_Path(Context& ctx, const std::shared_ptr<host::Folder>& folder) {
+  return ProtectOr(ctx, "Get_Path", std::string(), [&] {
+    if (!folder) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
+    std::string path;
+    // The walk stops at the session above the store's top folder. The
+    // session is recognised by its kind rather than by its default value
+    // "Mapi", which a folder could carry as its name.
+    std::shared_ptr<host::Folder> x = folder;
+    while (x) {
+      path = kPathSeparator + x->Name() + path;
+      auto parent = x->Parent();
+      if (std::dynamic_pointer_cast<host::NameSpace>(parent)) break;
+      x = std::dynamic_pointer_cast<host::Folder>(parent);
+      if (!x) throw AddinError(kErrInvalidCall, "Folder parent is neither a folder nor the session");
+    }
+    return platform::Trim(platform::Mid(path, 4)) + kPathSeparator + kEndOfPath;
+  });
+}
+
+std::string Extract_Path(Context& ctx, const std::string& text) {
+  return ProtectOr(ctx, "Extract_Path", std::string(), [&] {
+    const long pos = platform::InStr(text, kEndOfPath);
+    if (pos == 0) throw AddinError(kErrInvalidCall, "Invalid procedure call or argument");
+    return platform::RTrim(platform::Left(text, pos - 1));
+  });
+}
+
+std::string Extract_Folder(Context& ctx, std::string& path) {
+  return ProtectOr(ctx, "Extract_Folder", std::string(), [&] {
+    const long pos = platform::InStr(path, kPathSeparator);
+    std::string name = pos > 0 ? platform::Left(path, pos - 1) : path;
+    std::string rest = path.substr(name.size());
+    if (rest.rfind(kPathSeparator, 0) == 0) rest.erase(0, 3);
+    path = std::move(rest);
+    return name;
+  });
+}
+
+std::shared_ptr<host::Folder> Set_Folder(Context& ctx, const std::string& path, bool create, bool& found) {
+  return ProtectOr(ctx, "Set_Folder", std::shared_ptr<host::Folder>(), [&]() -> std::shared_ptr<host::Folder> {
+    auto session = ctx.app().Session();
+    std::string rest = path;
+    if (rest.empty() || rest == kPathSeparator) {
+      auto contacts = session->GetDefaultFolder(host::kFolderContacts);
+      found = true;
+      return contacts;
+    }
+    // The store: the open one whose top folder has the first name, else the
+    // default store (the sender's store may be named differently).
+    std::string name = Extract_Folder(ctx, rest);
+    auto current = ChildNamed(*session->Folders(), name);
+    if (!current) {
+      current = std::dynamic_pointer_cast<host::Folder>(session->GetDefaultFolder(host::kFolderContacts)->Parent());
+      if (!current) throw AddinError(kErrInvalidCall, "The default contacts folder has no top folder");
+    }
+    while (!rest.empty() && rest != kPathSeparator) {
+      name = Extract_Folder(ctx, rest);
+      auto subfolders = current->Folders();
+      auto next = ChildNamed(*subfolders, name);
+      if (!next) {
+        if (!create) {
+          found = false;
+          return nullptr;
+        }
+        next = subfolders->Add(name, host::kFolderTypeContacts);
+      }
+      current = std::move(next);
+    }
+    found = true;
+    return current;
+  });
+}
+
+void Delete_Contact(Context& ctx, const std::shared_ptr<host::Item>& contact, const platform::DateTime& reference) {
+  Protect(ctx, "Delete_Contact", [&] {
+    if (!contact) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
+    std::string folderId;
+    PassOver([&] { folderId = contact->Parent()->EntryID(); });
+    const std::string localId = contact->EntryID();
+    const platform::DateTime modified = contact->LastModificationTime();
+    if (modified >= reference) {
+      // Changed here since the reference moment: keep the user's work.
+      bool found = false;
+      auto safety = Set_Folder(ctx, kSafetyFolderPath, true, found);
+      if (safety) {
+        contact->Move(safety);
+      } else {
+        contact->Delete();
+      }
+      if (!folderId.empty()) Remove_CorrID(ctx, folderId, localId);
+    } else {
+      contact->Delete();
+      if (!folderId.empty()) Remove_CorrID(ctx, folderId, localId);
+      // The deletion leaves a copy among the deleted items: remove it too.
+      PassOver([&] {
+        if (auto left = ctx.app().Session()->GetItemFromID(localId)) left->Delete();
+      });
+    }
+  });
+}
+
+void Purge_Item(Context& ctx, const std::shared_ptr<host::Item>& mail) {
+  if (!mail) return;
+  std::string entryId;
+  PassOver([&] { entryId = mail->EntryID(); });
+  PassOver([&] { mail->Delete(); });
+  PassOver([&] {
+    if (auto left = ctx.app().Session()->GetItemFromID(entryId)) left->Delete();
+  });
+}
+
+}  // namespace plexisync
