@@ -63,7 +63,7 @@ std::vector<PropertyDef> ContactDefs() {
     d.push_back(Text(n));
   }
   d.push_back(Text("NetMeetingAlias", true));
-  d.push_back(Text("NetMeetingServer", true));
+  d.push_back(Text("NetMeetingServer"));
   d.push_back(Text("NickName"));
   d.push_back(Flag("NoAging", false));
   for (const char* n :

@@ -34,14 +34,14 @@ class GuardTest : public HostTest {
 
 TEST_F(GuardTest, ProtectedReadsByProgramsAsk) {
   for (const char* field : {"Email1Address", "Email1AddressType", "Email2Address", "Email2AddressType",
-                            "Email3Address", "Email3AddressType", "NetMeetingAlias", "NetMeetingServer",
-                            "ReferredBy"}) {
+                            "Email3Address", "Email3AddressType", "NetMeetingAlias", "ReferredBy"}) {
     user_.ExpectMessage(kAddressPrompt, MsgBoxResult::No);
     EXPECT_THROW(contact_->GetProperty(field), HostError) << field;
   }
   EXPECT_TRUE(user_.AllExpectationsMet()) << user_.Problems();
   // Plain fields never ask.
   EXPECT_EQ(contact_->FullName(), "Bob");
+  EXPECT_EQ(contact_->Text("NetMeetingServer"), "");
   EXPECT_EQ(contact_->Text("BusinessTelephoneNumber"), "");
   int prompts = 0;
   for (const auto& entry : user_.Transcript()) prompts += entry.find(kAddressPrompt) != std::string::npos ? 1 : 0;
