@@ -20,8 +20,15 @@ class TextFileTest : public ::testing::Test {
     dir_ = tmpl;
   }
   ~TextFileTest() override {
+    // Folders a test made read-only are opened up again so they can go.
     std::error_code ec;
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
+    for (auto it = std::filesystem::recursive_directory_iterator(dir_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_directory(ec)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+      }
+    }
     std::filesystem::remove_all(dir_, ec);
   }
   std::vector<std::string> Listing() const {
