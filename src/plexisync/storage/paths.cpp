@@ -1,6 +1,8 @@
 #include "plexisync/storage/paths.hpp"
 
 #include <stdexcept>
+#include <string_view>
+#include <vector>
 
 #include "host/object_model.hpp"
 #include "platform/text.hpp"
@@ -26,24 +28,40 @@ std::shared_ptr<host::Folder> ChildNamed(host::Folders& folders, const std::stri
   return nullptr;
 }
 
+// Takes the first name off the path, as Extract_Folder does, without
+// copying the rest: walking a long hostile path stays linear.
+std::string_view TakeFirstName(std::string_view& rest) {
+  const std::string_view separator = kPathSeparator;
+  const std::size_t pos = rest.find(separator);
+  const std::string_view name = pos == std::string_view::npos ? rest : rest.substr(0, pos);
+  rest.remove_prefix(name.size());
+  if (rest.substr(0, separator.size()) == separator) rest.remove_prefix(separator.size());
+  return name;
+}
+
 }  // namespace
 
 std::string Get_Path(Context& ctx, const std::shared_ptr<host::Folder>& folder) {
   return ProtectOr(ctx, "Get_Path", std::string(), [&] {
     if (!folder) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
-    std::string path;
-    // The walk stops at the session above the store's top folder. The
-    // session is recognised by its kind rather than by its default value
-    // "Mapi", which a folder could carry as its name.
+    // The names from the folder up; the walk stops at the session above the
+    // store's top folder. The session is recognised by its kind rather than
+    // by its default value "Mapi", which a folder could carry as its name.
+    std::vector<std::string> names;
     std::shared_ptr<host::Folder> x = folder;
     while (x) {
-      path = kPathSeparator + x->Name() + path;
+      names.push_back(x->Name());
       auto parent = x->Parent();
       if (std::dynamic_pointer_cast<host::NameSpace>(parent)) break;
       x = std::dynamic_pointer_cast<host::Folder>(parent);
       if (!x) throw AddinError(kErrInvalidCall, "Folder parent is neither a folder nor the session");
     }
-    return platform::Trim(platform::Mid(path, 4)) + kPathSeparator + kEndOfPath;
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+      if (it != names.rbegin()) path += kPathSeparator;
+      path += *it;
+    }
+    return platform::Trim(path) + kPathSeparator + kEndOfPath;
   });
 }
 
@@ -57,11 +75,9 @@ std::string Extract_Path(Context& ctx, const std::string& text) {
 
 std::string Extract_Folder(Context& ctx, std::string& path) {
   return ProtectOr(ctx, "Extract_Folder", std::string(), [&] {
-    const long pos = platform::InStr(path, kPathSeparator);
-    std::string name = pos > 0 ? platform::Left(path, pos - 1) : path;
-    std::string rest = path.substr(name.size());
-    if (rest.rfind(kPathSeparator, 0) == 0) rest.erase(0, 3);
-    path = std::move(rest);
+    std::string_view rest = path;
+    std::string name(TakeFirstName(rest));
+    path = std::string(rest);
     return name;
   });
 }
@@ -69,7 +85,7 @@ std::string Extract_Folder(Context& ctx, std::string& path) {
 std::shared_ptr<host::Folder> Set_Folder(Context& ctx, const std::string& path, bool create, bool& found) {
   return ProtectOr(ctx, "Set_Folder", std::shared_ptr<host::Folder>(), [&]() -> std::shared_ptr<host::Folder> {
     auto session = ctx.app().Session();
-    std::string rest = path;
+    std::string_view rest = path;
     if (rest.empty() || rest == kPathSeparator) {
       auto contacts = session->GetDefaultFolder(host::kFolderContacts);
       found = true;
@@ -77,14 +93,14 @@ std::shared_ptr<host::Folder> Set_Folder(Context& ctx, const std::string& path, 
     }
     // The store: the open one whose top folder has the first name, else the
     // default store (the sender's store may be named differently).
-    std::string name = Extract_Folder(ctx, rest);
+    std::string name(TakeFirstName(rest));
     auto current = ChildNamed(*session->Folders(), name);
     if (!current) {
       current = std::dynamic_pointer_cast<host::Folder>(session->GetDefaultFolder(host::kFolderContacts)->Parent());
       if (!current) throw AddinError(kErrInvalidCall, "The default contacts folder has no top folder");
     }
     while (!rest.empty() && rest != kPathSeparator) {
-      name = Extract_Folder(ctx, rest);
+      name = TakeFirstName(rest);
       auto subfolders = current->Folders();
       auto next = ChildNamed(*subfolders, name);
       if (!next) {
