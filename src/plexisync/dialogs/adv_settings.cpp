@@ -7,11 +7,8 @@
 #include "plexisync/core/context.hpp"
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/dialogs/my_mails.hpp"
-#include "plexisync/storage/settings.hpp"
-#if __has_include("plexisync/storage/repair.hpp")
 #include "plexisync/storage/repair.hpp"
-#define PLEXISYNC_HAS_REPAIR 1
-#endif
+#include "plexisync/storage/settings.hpp"
 
 namespace plexisync {
 
@@ -96,12 +93,10 @@ void AdvSettings::ManageMails_Click() {
 void AdvSettings::Repair_Click() {
   // The repair logs its own failures; no success message follows one.
   PassOver([&] {
-#ifdef PLEXISYNC_HAS_REPAIR
     if (Repair_Database(ctx_)) {
       ctx_.svc.user.MessageBox("Update successful!", "Plexisync", platform::MsgBoxButtons::Ok,
                                platform::MsgBoxIcon::Information);
     }
-#endif
   });
 }
 
