@@ -66,6 +66,15 @@ constexpr const char* kSqlDeleteValue =
 constexpr const char* kSqlFindByData =
     "SELECT name FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
     "AND type=?2 AND data=?3 ORDER BY seq LIMIT 1";
+constexpr const char* kSqlFindByDataSeq =
+    "SELECT name, seq FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
+    "AND type=?2 AND data=?3 ORDER BY seq LIMIT 1";
+constexpr const char* kSqlTypesBelow =
+    "SELECT name, type, data, seq FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
+    "AND type<?2 AND seq<?3 ORDER BY seq";
+constexpr const char* kSqlTypesAbove =
+    "SELECT name, type, data, seq FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
+    "AND type>?2 AND seq<?3 ORDER BY seq";
 constexpr const char* kSqlDataVersion = "PRAGMA data_version";
 constexpr const char* kSqlBegin = "BEGIN IMMEDIATE";
 constexpr const char* kSqlCommit = "COMMIT";
@@ -374,6 +383,42 @@ class SqliteKeyStore final : public KeyStore {
     return u.TextAt(0);
   }
 
+  std::optional<std::string> FindFirstValue(std::string_view path, std::uint32_t type,
+                                            std::span<const std::vector<std::uint8_t>> data,
+                                            const std::function<bool(const RegValue&)>& otherType) override {
+    const KeyPath p = ParsePath(path);
+    std::optional<std::string> best;
+    std::int64_t bestSeq = INT64_MAX;
+    for (const auto& d : data) {
+      Use u(find_by_data_seq_);
+      u.Bytes(1, p.fold).Int(2, type).Bytes(3, std::span<const std::uint8_t>(d));
+      if (u.Step() && u.IntAt(1) < bestSeq) {
+        bestSeq = u.IntAt(1);
+        best = u.TextAt(0);
+      }
+    }
+    // Values of other types before the indexed match, in enumeration order.
+    struct Other {
+      std::int64_t seq;
+      std::string name;
+      RegValue value;
+    };
+    std::vector<Other> others;
+    for (Statement* stmt : {&types_below_, &types_above_}) {
+      Use u(*stmt);
+      u.Bytes(1, p.fold).Int(2, type).Int(3, bestSeq);
+      while (u.Step()) {
+        others.push_back(Other{u.IntAt(3), u.TextAt(0),
+                               RegValue{static_cast<std::uint32_t>(u.IntAt(1)), u.BytesAt(2)}});
+      }
+    }
+    std::sort(others.begin(), others.end(), [](const Other& a, const Other& b) { return a.seq < b.seq; });
+    for (const auto& o : others) {
+      if (otherType && otherType(o.value)) return o.name;
+    }
+    return best;
+  }
+
  private:
   // BEGIN IMMEDIATE takes the write lock up front (waiting up to the busy
   // timeout for another writer); anything that throws before Commit rolls back.
@@ -439,6 +484,9 @@ class SqliteKeyStore final : public KeyStore {
     delete_key_.Prepare(db_, kSqlDeleteKey);
     delete_value_.Prepare(db_, kSqlDeleteValue);
     find_by_data_.Prepare(db_, kSqlFindByData);
+    find_by_data_seq_.Prepare(db_, kSqlFindByDataSeq);
+    types_below_.Prepare(db_, kSqlTypesBelow);
+    types_above_.Prepare(db_, kSqlTypesAbove);
     data_version_.Prepare(db_, kSqlDataVersion);
     begin_.Prepare(db_, kSqlBegin);
     commit_.Prepare(db_, kSqlCommit);
@@ -519,8 +567,8 @@ class SqliteKeyStore final : public KeyStore {
   std::filesystem::path file_;
   sqlite3* db_ = nullptr;
   Statement find_key_, insert_key_, query_value_, set_value_, list_subkeys_, list_values_, has_child_,
-      delete_key_values_, delete_key_, delete_value_, find_by_data_, data_version_, begin_, commit_,
-      rollback_;
+      delete_key_values_, delete_key_, delete_value_, find_by_data_, find_by_data_seq_, types_below_,
+      types_above_, data_version_, begin_, commit_, rollback_;
   Listing subkeys_, values_;
   std::int64_t data_version_seen_ = -1;
 };

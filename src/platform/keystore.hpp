@@ -87,6 +87,14 @@ class KeyStore {
   // raw bytes equal the given ones (indexed, not a scan); nullopt when none.
   virtual std::optional<std::string> FindValueByData(std::string_view path, std::uint32_t type,
                                                      std::span<const std::uint8_t> data) = 0;
+  // The first value of the key, in enumeration order, that either has type
+  // `type` and one of the byte strings `data`, or has another type and is
+  // accepted by `otherType`. Values of `type` are found through the index;
+  // only values of other types that come before the indexed match are
+  // visited one by one. nullopt when none matches or the key is missing.
+  virtual std::optional<std::string> FindFirstValue(
+      std::string_view path, std::uint32_t type, std::span<const std::vector<std::uint8_t>> data,
+      const std::function<bool(const RegValue&)>& otherType) = 0;
 };
 
 // Replaces every %NAME% by the value of the environment variable NAME, as the

@@ -16,6 +16,28 @@ std::string DecodeText(const Bytes& data) {
 
 }  // namespace
 
+Variant CRegistry::Convert(const platform::RegValue& v) {
+  switch (v.type) {
+    case platform::kRegSz:
+    case platform::kRegMultiSz:
+      return DecodeText(v.data);
+    case platform::kRegExpandSz:
+      return platform::ExpandEnvironmentStrings(DecodeText(v.data));
+    case platform::kRegDword:
+    case platform::kRegDwordBigEndian: {
+      if (v.data.size() != 4) return v.data;
+      std::uint32_t n = 0;
+      for (int i = 3; i >= 0; --i) n = (n << 8) | v.data[static_cast<std::size_t>(i)];
+      if (v.type == platform::kRegDwordBigEndian) {
+        n = ((n & 0xFFu) << 24) | ((n & 0xFF00u) << 8) | ((n >> 8) & 0xFF00u) | (n >> 24);
+      }
+      return static_cast<std::int32_t>(n);
+    }
+    default:
+      return v.data;
+  }
+}
+
 Bytes EncodeRegText(std::string_view text) {
   Bytes b(text.begin(), text.end());
   b.push_back(0);
@@ -155,25 +177,7 @@ Variant CRegistry::GetValue(std::string_view keyName, std::string_view valueName
       return def;
     }
     if (!v) return def;
-    switch (v->type) {
-      case platform::kRegSz:
-      case platform::kRegMultiSz:
-        return DecodeText(v->data);
-      case platform::kRegExpandSz:
-        return platform::ExpandEnvironmentStrings(DecodeText(v->data));
-      case platform::kRegDword:
-      case platform::kRegDwordBigEndian: {
-        if (v->data.size() != 4) return v->data;
-        std::uint32_t n = 0;
-        for (int i = 3; i >= 0; --i) n = (n << 8) | v->data[static_cast<std::size_t>(i)];
-        if (v->type == platform::kRegDwordBigEndian) {
-          n = ((n & 0xFFu) << 24) | ((n & 0xFF00u) << 8) | ((n >> 8) & 0xFF00u) | (n >> 24);
-        }
-        return static_cast<std::int32_t>(n);
-      }
-      default:
-        return v->data;
-    }
+    return Convert(*v);
   });
 }
 
@@ -255,28 +259,16 @@ std::string CRegistry::FindValueNameByText(std::string_view keyName, std::string
     auto* hive = Hive();
     if (!hive) return {};
     try {
-      // Plain text values are found through the store's index. A value whose
-      // text reads differently from its bytes (an expandable string, a
-      // multi-string, a number) is rare; those are checked one by one so the
-      // answer stays the first match in enumeration order.
-      auto indexed = hive->FindValueByData(keyName, platform::kRegSz, EncodeRegText(text));
-      std::size_t limit = SIZE_MAX;
-      std::vector<std::string> names;
-      GetAllValueNames(keyName, names);
-      if (indexed) {
-        for (std::size_t i = 0; i < names.size(); ++i) {
-          if (platform::EqualsIgnoreCase(names[i], *indexed)) {
-            limit = i;
-            break;
-          }
-        }
-      }
-      for (std::size_t i = 0; i < names.size() && i < limit; ++i) {
-        const auto type = ValueType(keyName, names[i]);
-        if (type == platform::kRegSz) continue;  // would have been found by the index
-        if (VariantToText(GetValue(keyName, names[i], std::string())) == text) return names[i];
-      }
-      return indexed ? *indexed : std::string();
+      // A plain text value reads as `text` exactly when its bytes are the
+      // text with or without the one terminating NUL: both forms are found
+      // through the store's index. Values of every other type read
+      // differently from their bytes (expanded, converted); the few that come
+      // before the indexed match are converted as GetValue does and compared.
+      const std::vector<Bytes> forms{EncodeRegText(text), Bytes(text.begin(), text.end())};
+      auto found = hive->FindFirstValue(keyName, platform::kRegSz, forms, [&](const platform::RegValue& v) {
+        return VariantToText(Convert(v)) == text;
+      });
+      return found ? *found : std::string();
     } catch (const platform::KeyStoreInputError&) {
       return {};
     }

@@ -55,6 +55,9 @@ class CRegistry {
   // (read as GetValue reads it) equals `text`; "" when none. Indexed.
   std::string FindValueNameByText(std::string_view keyName, std::string_view text);
 
+  // A stored value converted by its type, as GetValue returns it.
+  static Variant Convert(const platform::RegValue& v);
+
  private:
   platform::KeyStore* Hive() const;
   void RequireKeyName(std::string_view keyName) const;
