@@ -550,3 +550,36 @@ TEST(ExpandEnvironmentStrings, UsesTheProcessEnvironmentByDefault) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+TEST_F(KeyStoreTest, FindFirstValueVisitsOnlyOtherTypesBeforeTheIndexedMatch) {
+  ASSERT_TRUE(ks_->CreateKey("Map"));
+  ASSERT_TRUE(ks_->SetValue("Map", "before", kRegExpandSz, B("x")));
+  Set("Map", "plain", "corr");
+  ASSERT_TRUE(ks_->SetValue("Map", "after", kRegBinary, B("corr")));
+  const std::vector<std::vector<std::uint8_t>> forms{B("corr")};
+
+  std::vector<std::uint32_t> visited;
+  auto visit = [&](bool accept) {
+    return [&visited, accept](const RegValue& v) {
+      visited.push_back(v.type);
+      return accept;
+    };
+  };
+  // The indexed match wins unless a value of another type before it is accepted.
+  EXPECT_EQ(ks_->FindFirstValue("Map", kRegSz, forms, visit(false)), "plain");
+  EXPECT_EQ(visited, (std::vector<std::uint32_t>{kRegExpandSz}));
+  visited.clear();
+  EXPECT_EQ(ks_->FindFirstValue("Map", kRegSz, forms, visit(true)), "before");
+  // Without an indexed match every value of another type is a candidate, in order.
+  visited.clear();
+  const std::vector<std::vector<std::uint8_t>> none{B("nothing")};
+  EXPECT_EQ(ks_->FindFirstValue("Map", kRegSz, none, visit(false)), std::nullopt);
+  EXPECT_EQ(visited, (std::vector<std::uint32_t>{kRegExpandSz, kRegBinary}));
+  EXPECT_EQ(ks_->FindFirstValue("Missing", kRegSz, forms, visit(true)), std::nullopt);
+}
+
+}  // namespace
+}  // namespace platform
