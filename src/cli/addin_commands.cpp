@@ -11,6 +11,7 @@
 #include "cli/errors.hpp"
 #include "cli/json_output.hpp"
 #include "cli/session.hpp"
+#include "cli/terminal_text.hpp"
 #include "platform/text.hpp"
 #include "platform/ui/user.hpp"
 #include "plexisync/core/context.hpp"
@@ -223,7 +224,7 @@ void ShowMyAddresses(ProfileSession& s, std::ostream& out, bool asJson) {
     return;
   }
   if (items.empty()) out << "No own addresses\n";
-  for (const auto& a : items) out << a << "\n";
+  for (const auto& a : items) out << PrintableLine(a) << "\n";
 }
 
 void ChangeMyAddresses(ProfileSession& s, std::ostream& out, const std::vector<std::string>& add,
@@ -286,6 +287,7 @@ void ShowLog(ProfileSession& s, std::ostream& out) {
     out << "The error log is empty\n";
     return;
   }
+  log = Printable(log);
   out << log;
   if (log.back() != '\n') out << "\n";
 }

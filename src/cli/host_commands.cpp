@@ -12,6 +12,7 @@
 #include "cli/json_output.hpp"
 #include "cli/properties.hpp"
 #include "cli/session.hpp"
+#include "cli/terminal_text.hpp"
 #include "host/object_model.hpp"
 #include "host/transport/mail_message.hpp"
 #include "platform/text.hpp"
@@ -183,7 +184,7 @@ void ListFolders(ProfileSession& s, std::ostream& out, bool asJson) {
                                 {"items", items},
                                 {"unread", unread}});
           } else {
-            out << std::string(static_cast<std::size_t>(depth) * 2, ' ') << path << "  (" << ItemTypeName(type)
+            out << std::string(static_cast<std::size_t>(depth) * 2, ' ') << PrintableLine(path) << "  (" << ItemTypeName(type)
                 << ", " << items << (items == 1 ? " item" : " items");
             if (unread) out << ", " << unread << " unread";
             out << ")\n";
@@ -203,7 +204,7 @@ void AddFolder(ProfileSession& s, std::ostream& out, const std::string& path) {
   s.AsPerson([&] {
     auto ns = s.Session();
     auto made = AddContactsFolder(*ns, path);
-    for (const auto& p : made.created) out << "Created contacts folder " << p << "\n";
+    for (const auto& p : made.created) out << "Created contacts folder " << PrintableLine(p) << "\n";
   });
 }
 
@@ -213,7 +214,7 @@ void DeleteFolder(ProfileSession& s, std::ostream& out, const std::string& path)
     auto folder = ResolveFolder(*ns, path);
     const std::string full = FullPath(*folder);
     folder->Delete();
-    out << "Deleted folder " << full << "\n";
+    out << "Deleted folder " << PrintableLine(full) << "\n";
   });
 }
 
@@ -243,7 +244,7 @@ void SetContact(ProfileSession& s, std::ostream& out, const std::string& folderP
     auto contact = FindContact(*folder, folderPath, name);
     Apply(*contact, values);
     contact->Save();
-    out << "Saved " << contact->FullName() << " (" << contact->EntryID() << ")\n";
+    out << "Saved " << PrintableLine(contact->FullName()) << " (" << contact->EntryID() << ")\n";
   });
 }
 
@@ -275,7 +276,7 @@ void ShowContact(ProfileSession& s, std::ostream& out, const std::string& folder
         shown += ch;
         if (ch == '\n') shown += std::string(width + 2, ' ');
       }
-      out << shown << "\n";
+      out << Printable(shown) << "\n";
     }
   });
 }
@@ -294,9 +295,9 @@ void ListContacts(ProfileSession& s, std::ostream& out, const std::string& folde
         list.push_back(ContactSummary(*c));
         continue;
       }
-      out << c->EntryID() << "  " << c->FullName();
+      out << c->EntryID() << "  " << PrintableLine(c->FullName());
       const std::string email = c->Email1Address();
-      if (!email.empty()) out << " <" << email << ">";
+      if (!email.empty()) out << " <" << PrintableLine(email) << ">";
       if (c->UnRead()) out << "  [unread]";
       out << "\n";
     }
@@ -311,7 +312,7 @@ void DeleteContact(ProfileSession& s, std::ostream& out, const std::string& fold
     auto contact = FindContact(*folder, folderPath, name);
     const std::string shown = contact->FullName();
     contact->Delete();
-    out << "Deleted " << shown << "\n";
+    out << "Deleted " << PrintableLine(shown) << "\n";
   });
 }
 
@@ -354,7 +355,7 @@ void ListMail(ProfileSession& s, std::ostream& out, const std::string& folderPat
         list.push_back(MailSummary(*m));
         continue;
       }
-      out << m->EntryID() << "  " << Date(ShownTime(*m)) << "  " << Sender(*m) << "  \"" << m->Subject() << "\"";
+      out << m->EntryID() << "  " << Date(ShownTime(*m)) << "  " << PrintableLine(Sender(*m)) << "  \"" << PrintableLine(m->Subject()) << "\"";
       if (m->UnRead()) out << "  [unread]";
       const int atts = m->Attachments()->Count();
       if (atts) out << "  [" << atts << (atts == 1 ? " attachment]" : " attachments]");
@@ -405,22 +406,23 @@ void ShowMail(ProfileSession& s, std::ostream& out, const std::string& folderPat
       return;
     }
     out << "Entry ID: " << m->EntryID() << "\n";
-    out << "From:     " << Sender(*m) << "\n";
-    out << "To:       " << m->To() << "\n";
-    if (!m->CC().empty()) out << "Cc:       " << m->CC() << "\n";
-    if (!m->BCC().empty()) out << "Bcc:      " << m->BCC() << "\n";
-    out << "Subject:  " << m->Subject() << "\n";
+    out << "From:     " << PrintableLine(Sender(*m)) << "\n";
+    out << "To:       " << PrintableLine(m->To()) << "\n";
+    if (!m->CC().empty()) out << "Cc:       " << PrintableLine(m->CC()) << "\n";
+    if (!m->BCC().empty()) out << "Bcc:      " << PrintableLine(m->BCC()) << "\n";
+    out << "Subject:  " << PrintableLine(m->Subject()) << "\n";
     out << "Date:     " << Date(ShownTime(*m)) << "\n";
     auto atts = m->Attachments();
     const int count = atts->Count();
     for (int i = 1; i <= count; ++i) {
       auto a = atts->Item(i);
-      out << "Attached: " << a->FileName() << " (" << a->Size() << " bytes)\n";
+      out << "Attached: " << PrintableLine(a->FileName()) << " (" << a->Size() << " bytes)\n";
     }
-    for (const auto& p : saved) out << "Saved:    " << p << "\n";
+    for (const auto& p : saved) out << "Saved:    " << PrintableLine(p) << "\n";
     out << "\n";
     std::string body = m->Body();
     body.erase(std::remove(body.begin(), body.end(), '\r'), body.end());
+    body = Printable(body);
     out << body;
     if (!body.empty() && body.back() != '\n') out << "\n";
   });
@@ -440,7 +442,7 @@ int SendReceive(ProfileSession& s, std::ostream& out) {
     const int received = inbox->Items()->Count() - before;
     out << "Sent " << std::max(sent, 0) << ", received " << std::max(received, 0) << "\n";
     const auto problems = sync->LastErrors();
-    for (const auto& p : problems) out << "Problem: " << p << "\n";
+    for (const auto& p : problems) out << "Problem: " << PrintableLine(p) << "\n";
     return static_cast<int>(problems.size());
   });
 }

@@ -37,6 +37,7 @@ ProfileSession::ProfileSession(const std::filesystem::path& profileDir, SessionS
     };
     ctx_ = std::make_unique<plexisync::Context>(std::move(addin));
     appl_ = std::make_unique<plexisync::Appl>(*ctx_);
+    if (options.beforeStart) options.beforeStart(*ctx_, *appl_);
     appl_->Init(*app_);
     appl_->SetUp();
   }

@@ -54,6 +54,10 @@ struct SessionServices {
 struct SessionOptions {
   // Load the add-in (Init, SetUp) after the client has opened the profile.
   bool loadAddin = true;
+  // Runs once the add-in's context and object exist, before Init and SetUp:
+  // the place to wire in parts of the add-in that hook into it (the inbox
+  // processing behind Appl::ProceedInbox, Context::Import_file, ...).
+  std::function<void(plexisync::Context&, plexisync::Appl&)> beforeStart;
 };
 
 class ProfileSession {

@@ -155,6 +155,8 @@ TEST_F(CliTest, ProfilesAreChosenByEnvironmentOrPath) {
   EXPECT_EQ(RunJson({"profile", "show", "--json"})["name"], "Alice Adams");
   ::unsetenv("PLEXISYNC_PROFILE");
   EXPECT_EQ(RunJson({"-p", (home_ / "alice").string(), "profile", "show", "--json"})["name"], "Alice Adams");
+  // Options of the program may follow the command.
+  EXPECT_EQ(RunJson({"profile", "show", "--json", "-p", "alice"})["name"], "Alice Adams");
 }
 
 TEST_F(CliTest, JsonOutputStaysCleanWhenTheStartAsksQuestions) {
@@ -377,6 +379,25 @@ TEST_F(CliTest, MailWithAnAttachmentTravelsBetweenProfiles) {
   RunResult text = Run({"-p", "bob", "mail", "show", "Inbox", m["entryId"]});
   EXPECT_THAT(text.out, AllOf(HasSubstr("From:     Alice Adams <alice@example.org>"),
                               HasSubstr("Attached: report.bin (5000 bytes)"), HasSubstr("See the attachment.\nBye\n")));
+}
+
+TEST_F(CliTest, ControlCharactersFromMailDoNotReachTheTerminal) {
+  CreateAlice();
+  CreateBob();
+  ASSERT_EQ(Run({"-p", "alice", "mail", "send", "--to", "bob@example.org", "--subject", "Hi \x1b[2J there",
+                 "--body", "line\x1b]0;title\x07" "end"})
+                .rc,
+            0);
+  Ok({"-p", "alice", "send-receive"});
+  Ok({"-p", "bob", "send-receive"});
+  const std::string id = RunJson({"-p", "bob", "mail", "list", "--json"})[0]["entryId"];
+  const std::string text = Ok({"-p", "bob", "mail", "show", "Inbox", id});
+  EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+  EXPECT_EQ(text.find('\x07'), std::string::npos) << text;
+  EXPECT_THAT(text, HasSubstr("line?]0;title?end"));
+  EXPECT_EQ(Ok({"-p", "bob", "mail", "list"}).find('\x1b'), std::string::npos);
+  // JSON keeps the text as it arrived, escaped.
+  EXPECT_EQ(RunJson({"-p", "bob", "mail", "show", "Inbox", id, "--json"})["body"], "line\x1b]0;title\x07" "end");
 }
 
 TEST_F(CliTest, MailErrors) {

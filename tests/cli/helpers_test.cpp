@@ -7,6 +7,7 @@
 #include "cli/errors.hpp"
 #include "cli/folder_paths.hpp"
 #include "cli/properties.hpp"
+#include "cli/terminal_text.hpp"
 #include "cli_fixture.hpp"
 #include "host/contact_properties.hpp"
 
@@ -32,9 +33,16 @@ TEST(EnvironmentTest, HomeAndDefaultProfileComeFromTheEnvironment) {
   EXPECT_EQ(DefaultProfileName(), "work");
   ::unsetenv("PLEXISYNC_HOME");
   ::unsetenv("PLEXISYNC_PROFILE");
+  const char* realHome = std::getenv("HOME");
+  const std::string saved = realHome ? realHome : "";
   ::setenv("HOME", "/home/tester", 1);
   EXPECT_EQ(PlexisyncHome(), std::filesystem::path("/home/tester/.local/share/plexisync"));
   EXPECT_EQ(DefaultProfileName(), "default");
+  if (realHome) {
+    ::setenv("HOME", saved.c_str(), 1);
+  } else {
+    ::unsetenv("HOME");
+  }
 }
 
 TEST(FolderPathTest, SplitDropsEmptyNames) {
@@ -87,6 +95,23 @@ TEST(PropertyAssignmentTest, BadAssignmentsAreRefusedWithTheReason) {
     } catch (const CliError& e) {
       EXPECT_THAT(e.what(), HasSubstr(message)) << text;
     }
+  }
+}
+
+TEST(TerminalTextTest, ControlCharactersAreShownAsQuestionMarks) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      // text, Printable, PrintableLine
+      {"plain text", "plain text", "plain text"},
+      {"two\nlines\tand tab", "two\nlines\tand tab", "two lines and tab"},
+      {"\x1b[31mred\x1b[0m", "?[31mred?[0m", "?[31mred?[0m"},
+      {"bell\x07 del\x7f cr\r", "bell? del? cr?", "bell? del? cr?"},
+      {"csi \xC2\x9B" "2J", "csi ?2J", "csi ?2J"},
+      {"Gr\xC3\xBC\xC3\x9F" "e \xC2\xA0" "nbsp", "Gr\xC3\xBC\xC3\x9F" "e \xC2\xA0" "nbsp", "Gr\xC3\xBC\xC3\x9F" "e \xC2\xA0" "nbsp"},
+      {"end \xC2", "end \xC2", "end \xC2"},
+  };
+  for (const auto& [text, printable, line] : cases) {
+    EXPECT_EQ(Printable(text), printable);
+    EXPECT_EQ(PrintableLine(text), line);
   }
 }
 

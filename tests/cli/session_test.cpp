@@ -81,7 +81,9 @@ TEST_F(SessionTest, OpeningStartsTheAddInAndClosingShutsItDown) {
 
 TEST_F(SessionTest, WithoutTheAddInNothingIsAsked) {
   auto alice = MakePerson("alice", "alice@example.org");
-  ProfileSession s(alice->dir, SessionServices{alice->user, clock_, alice->zone}, SessionOptions{false});
+  SessionOptions bare;
+  bare.loadAddin = false;
+  ProfileSession s(alice->dir, SessionServices{alice->user, clock_, alice->zone}, bare);
   EXPECT_EQ(s.Addin(), nullptr);
   EXPECT_EQ(s.Session()->GetDefaultFolder(host::kFolderInbox)->Name(), "Inbox");
   EXPECT_EQ(alice->user.Problems(), "");
@@ -116,6 +118,34 @@ TEST_F(SessionTest, ProfilesSideBySideExchangeMail) {
   EXPECT_TRUE(b->TakeEscapedErrors().empty());
   EXPECT_EQ(alice->user.Problems(), "");
   EXPECT_EQ(bob->user.Problems(), "");
+}
+
+TEST_F(SessionTest, PartsAreWiredInBeforeTheStartAndRunOnArrivals) {
+  auto alice = MakePerson("alice", "alice@example.org");
+  auto bob = MakePerson("bob", "bob@example.org");
+  ExpectFirstStart(alice->user);
+  ExpectFirstStart(bob->user);
+  int inboxRuns = 0;
+  bool appSetAtWiring = true;
+  SessionOptions wired;
+  wired.beforeStart = [&](plexisync::Context& ctx, plexisync::Appl& appl) {
+    appSetAtWiring = ctx.App != nullptr;
+    appl.ProceedInbox = [&] { ++inboxRuns; };
+  };
+  auto a = Open(*alice);
+  ProfileSession b(bob->dir, SessionServices{bob->user, clock_, bob->zone}, wired);
+  EXPECT_FALSE(appSetAtWiring);
+
+  std::ostringstream out;
+  MailDraft draft;
+  draft.to = {"bob@example.org"};
+  draft.subject = "Ping";
+  SendMail(*a, out, draft);
+  SendReceive(*a, out);
+  SendReceive(b, out);
+  EXPECT_EQ(inboxRuns, 0);  // arrivals are delivered by the message loop
+  b.Close();                // which closing runs first
+  EXPECT_EQ(inboxRuns, 1);
 }
 
 TEST_F(SessionTest, AsPersonKeepsTheGuardQuiet) {
