@@ -45,7 +45,7 @@ TEST_F(GuardTest, ProtectedReadsByProgramsAsk) {
   EXPECT_EQ(contact_->Text("BusinessTelephoneNumber"), "");
   int prompts = 0;
   for (const auto& entry : user_.Transcript()) prompts += entry.find(kAddressPrompt) != std::string::npos ? 1 : 0;
-  EXPECT_EQ(prompts, 9);
+  EXPECT_EQ(prompts, 8);
 }
 
 TEST_F(GuardTest, DenyFailsWithTheGuardsMessage) {
