@@ -88,12 +88,13 @@ TEST_F(SharingDbTest, GetLocalIdGivesTheFirstListedOfSeveralMatches) {
 TEST_F(SharingDbTest, GetLocalIdAgreesWithTheLinearSearch) {
   ::setenv("PLEXISYNC_MAP_VAR", "C3", 1);
   const std::vector<std::string> texts = {"C1",  "C2",  "C3", "c1", " C1", "C1 ", "", "0",
-                                          "%PLEXISYNC_MAP_VAR%", "%x%", "C%3", "1", "-7"};
+                                          "%PLEXISYNC_MAP_VAR%", "%x%", "C%3", "1", "-7",
+                                          std::string("C3\0", 3), std::string("C2\0", 3)};
   std::mt19937 random(20260615);
   const std::string key = Mapping();
   for (int round = 0; round < 300; ++round) {
     const std::string local = "L" + std::to_string(random() % 25);
-    switch (random() % 6) {
+    switch (random() % 7) {
       case 0:
         Remove_CorrID(ctx(), kFolder, local);
         break;
@@ -103,6 +104,17 @@ TEST_F(SharingDbTest, GetLocalIdAgreesWithTheLinearSearch) {
       case 2:
         reg().DeleteValue(key, local);
         break;
+      case 3: {
+        // Raw values another writer could leave: unterminated text, two
+        // NULs, an empty text without its NUL, a multi-string, bytes.
+        static const std::vector<std::pair<std::uint32_t, std::string>> raw = {
+            {1, "C1"}, {1, std::string("C2\0\0", 4)}, {1, ""}, {7, std::string("C1\0", 3)}, {3, "C2"},
+            {1, std::string("C3\0", 3)}};
+        const auto& r = raw[random() % raw.size()];
+        reg().CreateKey(key);
+        keys_->SetValue(key, local, r.first, std::vector<std::uint8_t>(r.second.begin(), r.second.end()));
+        break;
+      }
       default:
         Set_CorrID(ctx(), kFolder, local, texts[random() % texts.size()]);
     }

@@ -72,6 +72,12 @@ class ProbeKeyStore : public platform::KeyStore {
     Check("FindValueByData", p);
     return inner_.FindValueByData(p, t, d);
   }
+  std::optional<std::string> FindFirstValue(std::string_view p, std::uint32_t t,
+                                            std::span<const std::vector<std::uint8_t>> d,
+                                            const std::function<bool(const platform::RegValue&)>& other) override {
+    Check("FindFirstValue", p);
+    return inner_.FindFirstValue(p, t, d, other);
+  }
 
  private:
   void Check(std::string_view op, std::string_view path) {

@@ -46,18 +46,21 @@ std::string Get_CorrID(Context& ctx, const std::string& folderId, const std::str
 // The linear search lists the mapping key's value names in enumeration
 // order and returns the first whose value, read as text, equals the CorrID.
 // The key store enumerates a key's values in the order they were created
-// (rewriting a value keeps its place) and keeps, inside the very
-// transaction that writes or deletes a value, an index of every value by
-// (key, type, bytes, creation order). FindValueNameByText asks that index
-// for the first plain-text value whose bytes are the CorrID's stored form,
-// which is the first plain-text match in enumeration order; values that read
-// as text differently from their bytes (expandable strings, which this
-// accessor writes for any text of the form "..%x%..", and values of other
-// types) are compared by reading them, up to that position. Because the
-// index is part of the key store itself, no write can leave it behind:
-// Set_CorrID, Remove_CorrID, the repair, a reset of the profile key and
-// another process sharing the hive all keep it current. The tests compare
-// both searches over tables of orders, duplicates, overwrites and removals.
+// (rewriting a value keeps its place, removing and writing again puts it
+// last) and keeps, in the very transaction that writes or deletes a value,
+// an index of the values by (key, type, bytes) in that order. A plain text
+// value reads as the CorrID exactly when its bytes are the CorrID followed
+// by its NUL, or the CorrID alone when that does not end in a NUL; the
+// index gives the first such value. Values of every other type (expandable
+// strings, which the accessor writes for any text of the form "..%x%..",
+// numbers, bytes) read differently from their bytes: the store hands those
+// that come before the indexed match to the accessor, which converts each
+// as a read does and compares it, in order. So the first match of either
+// kind, in enumeration order, is the answer; and since the index is part of
+// the store, no writer can leave it behind (Set_CorrID, Remove_CorrID, the
+// repair, a reset of the profile key, another process on the same hive).
+// The tests compare both searches over random mappings with duplicates,
+// overwrites, removals and raw values of every kind.
 std::string Get_LocalID(Context& ctx, const std::string& folderId, const std::string& corrId) {
   return ctx.reg().FindValueNameByText(MappingKeyPath(ctx, folderId), corrId);
 }
