@@ -264,7 +264,10 @@ std::string CRegistry::FindValueNameByText(std::string_view keyName, std::string
       // through the store's index. Values of every other type read
       // differently from their bytes (expanded, converted); the few that come
       // before the indexed match are converted as GetValue does and compared.
-      const std::vector<Bytes> forms{EncodeRegText(text), Bytes(text.begin(), text.end())};
+      // Bytes without a final NUL read as they are, so the second form is
+      // only asked for a text that does not itself end in a NUL.
+      std::vector<Bytes> forms{EncodeRegText(text)};
+      if (text.empty() || text.back() != '\0') forms.emplace_back(text.begin(), text.end());
       auto found = hive->FindFirstValue(keyName, platform::kRegSz, forms, [&](const platform::RegValue& v) {
         return VariantToText(Convert(v)) == text;
       });
