@@ -4,12 +4,9 @@
 
 #include <algorithm>
 
+#include "plexisync/dialogs/adv_settings.hpp"
 #include "plexisync/storage/sharing_db.hpp"
 #include "storage_fixture.hpp"
-#if __has_include("plexisync/dialogs/adv_settings.hpp")
-#include "plexisync/dialogs/adv_settings.hpp"
-#define PLEXISYNC_TEST_ADV_SETTINGS 1
-#endif
 
 namespace plexisync {
 namespace {
@@ -209,7 +206,6 @@ TEST_F(RepairTest, DeleteSubKeysRemovesTheDirectSubkeys) {
   Delete_SubKeys(ctx(), Key("Missing\\"));
 }
 
-#ifdef PLEXISYNC_TEST_ADV_SETTINGS
 TEST_F(RepairTest, TheOptionsWindowIsHiddenDuringTheRepairAndShownAfter) {
   auto& options = ctx().Form<AdvSettings>();
   options.Show(false);
@@ -233,7 +229,6 @@ TEST_F(RepairTest, TheRepairButtonReportsSuccess) {
   user_.ExpectMessage("Update successful!");
   ctx().Form<AdvSettings>().Repair_Click();
 }
-#endif
 
 }  // namespace
 }  // namespace plexisync

@@ -6,26 +6,16 @@
 #include "host/object_model.hpp"
 #include "plexisync/core/context.hpp"
 #include "plexisync/core/error_log.hpp"
-#include "plexisync/storage/sharing_db.hpp"
-#if __has_include("plexisync/dialogs/adv_settings.hpp")
 #include "plexisync/dialogs/adv_settings.hpp"
-#define PLEXISYNC_HAS_ADV_SETTINGS 1
-#endif
+#include "plexisync/storage/sharing_db.hpp"
 
 namespace plexisync {
 namespace {
 
-void HideOptions([[maybe_unused]] Context& ctx) {
-#ifdef PLEXISYNC_HAS_ADV_SETTINGS
-  ctx.Form<AdvSettings>().Hide();
-#endif
-}
-
-void ShowOptions([[maybe_unused]] Context& ctx) {
-#ifdef PLEXISYNC_HAS_ADV_SETTINGS
-  ctx.Form<AdvSettings>().Show(false);
-#endif
-}
+// The options window, whose Repair button starts the repair, steps aside
+// while it runs and comes back (modeless) when it ends, however it ends.
+void HideOptions(Context& ctx) { ctx.Form<AdvSettings>().Hide(); }
+void ShowOptions(Context& ctx) { ctx.Form<AdvSettings>().Show(false); }
 
 bool FolderExists(Context& ctx, const std::string& entryId, std::int32_t* itemType = nullptr) {
   std::shared_ptr<host::Folder> folder;
