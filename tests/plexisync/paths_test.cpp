@@ -197,6 +197,23 @@ TEST_F(PathsTest, SetFolderFailureIsLoggedAndLeavesFoundAsItWas) {
   EXPECT_EQ(LoggedNames(), (std::vector<std::string>{"Set_Folder", "Set_Folder", "Set_Folder"}));
 }
 
+// Paths come from mail: a long one is walked like any other.
+TEST_F(PathsTest, LongPathsFromMailAreHandledLikeShortOnes) {
+  std::string path = "Personal Folders$/$Contacts$/$";
+  for (int i = 0; i < 20000; ++i) path += "Level$/$";
+  bool found = true;
+  EXPECT_EQ(Set_Folder(ctx(), path, false, found), nullptr);
+  EXPECT_FALSE(found);
+  EXPECT_EQ(Contacts()->Folders()->Count(), 0);
+
+  const std::string text = path + kEndOfPath + std::string(1 << 20, 'x');
+  EXPECT_EQ(Extract_Path(ctx(), text), path);
+  std::string rest = path;
+  EXPECT_EQ(Extract_Folder(ctx(), rest), "Personal Folders");
+  EXPECT_EQ(rest.size(), path.size() - 19);
+  EXPECT_TRUE(LogLines().empty());
+}
+
 class DeleteContactTest : public PathsTest {
  protected:
   void SetUp() override {
