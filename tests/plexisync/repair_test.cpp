@@ -196,6 +196,16 @@ TEST_F(RepairTest, FailuresBeforeTheFirstStepAreLoggedAsStepZero) {
   EXPECT_NE(LogLines()[0].find(" Step 0"), std::string::npos);
 }
 
+// Without the client nothing can be looked up; nothing is taken for gone.
+TEST_F(RepairTest, WithoutTheClientTheRepairFailsAndRemovesNothing) {
+  Share(Contacts()->EntryID(), {"R"}, {"L"});
+  ctx().App = nullptr;
+  EXPECT_FALSE(Repair_Database(ctx()));
+  EXPECT_EQ(LoggedNames(), std::vector<std::string>{"AdvSet_RepairClick"});
+  EXPECT_EQ(reg().GetString(Updateable(), Contacts()->EntryID(), ""), "1");
+  EXPECT_TRUE(reg().KeyExists(Key(Contacts()->EntryID() + "\\R")));
+}
+
 TEST_F(RepairTest, DeleteSubKeysRemovesTheDirectSubkeys) {
   reg().CreateKey(Key("F\\A"));
   reg().CreateKey(Key("F\\B\\C"));

@@ -17,16 +17,17 @@ namespace {
 void HideOptions(Context& ctx) { ctx.Form<AdvSettings>().Hide(); }
 void ShowOptions(Context& ctx) { ctx.Form<AdvSettings>().Show(false); }
 
-bool FolderExists(Context& ctx, const std::string& entryId, std::int32_t* itemType = nullptr) {
+// Lookups by entry id: one that fails finds nothing.
+bool FolderExists(host::NameSpace& session, const std::string& entryId, std::int32_t* itemType = nullptr) {
   std::shared_ptr<host::Folder> folder;
-  PassOver([&] { folder = ctx.app().Session()->GetFolderFromID(entryId); });
+  PassOver([&] { folder = session.GetFolderFromID(entryId); });
   if (folder && itemType) *itemType = folder->DefaultItemType();
   return folder != nullptr;
 }
 
-bool ItemExists(Context& ctx, const std::string& entryId) {
+bool ItemExists(host::NameSpace& session, const std::string& entryId) {
   std::shared_ptr<host::Item> item;
-  PassOver([&] { item = ctx.app().Session()->GetItemFromID(entryId); });
+  PassOver([&] { item = session.GetItemFromID(entryId); });
   return item != nullptr;
 }
 
@@ -49,6 +50,9 @@ bool Repair_Database(Context& ctx) {
   std::int16_t step = 0;
   try {
     CRegistry& reg = ctx.reg();
+    // Without the client nothing can be looked up: that fails the repair
+    // rather than making every entry look vanished.
+    const auto session = ctx.app().Session();
     HideOptions(ctx);
 
     // Folders that may send: each must still exist and hold contacts.
@@ -66,7 +70,7 @@ bool Repair_Database(Context& ctx) {
 
     for (const auto& folderId : folderIds) {
       std::int32_t itemType = host::kContactItem;
-      if (!FolderExists(ctx, folderId, &itemType) || itemType != host::kContactItem) {
+      if (!FolderExists(*session, folderId, &itemType) || itemType != host::kContactItem) {
         reg.DeleteValue(updateable, folderId);
       }
       Advance(ctx, bar);
@@ -85,7 +89,7 @@ bool Repair_Database(Context& ctx) {
       if (folderId != kMappingKey && folderId != kUpdateableKey) {
         step = 10;
         const std::string folderKey = ctx.RegKey + folderId;
-        if (!FolderExists(ctx, folderId)) {
+        if (!FolderExists(*session, folderId)) {
           Delete_SubKeys(ctx, folderKey + "\\");
           step = 11;
           reg.DeleteKey(folderKey);
@@ -95,7 +99,7 @@ bool Repair_Database(Context& ctx) {
           for (const auto& recipientId : recipients) {
             if (!IsFolderDataKey(recipientId)) {
               step = 12;
-              if (!ItemExists(ctx, recipientId)) reg.DeleteKey(folderKey + "\\" + recipientId);
+              if (!ItemExists(*session, recipientId)) reg.DeleteKey(folderKey + "\\" + recipientId);
             }
             step = 13;
           }
@@ -104,7 +108,7 @@ bool Repair_Database(Context& ctx) {
           std::vector<std::string> localIds;
           reg.GetAllValueNames(mapping, localIds);
           for (const auto& localId : localIds) {
-            if (!ItemExists(ctx, localId)) reg.DeleteValue(mapping, localId);
+            if (!ItemExists(*session, localId)) reg.DeleteValue(mapping, localId);
             step = 15;
           }
           step = 16;
