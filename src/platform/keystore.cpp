@@ -513,7 +513,8 @@ class SqliteKeyStore final : public KeyStore {
     // Statements must be finalized before the connection closes.
     for (Statement* s : {&find_key_, &insert_key_, &query_value_, &set_value_, &list_subkeys_,
                          &list_values_, &has_child_, &delete_key_values_, &delete_key_, &delete_value_,
-                         &find_by_data_, &data_version_, &begin_, &commit_, &rollback_}) {
+                         &find_by_data_, &find_by_data_seq_, &types_below_, &types_above_, &data_version_,
+                         &begin_, &commit_, &rollback_}) {
       s->Finalize();
     }
     if (db_) sqlite3_close(db_);
