@@ -59,99 +59,74 @@ void CRegistry::RequireKeyName(std::string_view keyName) const {
   if (keyName.empty()) throw AddinError(kErrInvalidKeyName, "Invalid KeyName value", kSource);
 }
 
-// Input the key store refuses (over-long or malformed names) is an ordinary
-// failed open; anything else unexpected is a component failure.
-template <typename F>
-auto CRegistry::Guard(F&& f) -> decltype(f()) {
+// Runs `f` on the hive behind the root key. No hive, or input the key store
+// refuses (over-long or malformed names), is an ordinary failed open that
+// gives `refused`; anything else unexpected is a component failure.
+template <typename R, typename F>
+R CRegistry::WithHive(R refused, F&& f) {
   try {
-    return f();
+    auto* hive = Hive();
+    if (!hive) return refused;
+    return f(*hive);
+  } catch (const platform::KeyStoreInputError&) {
+    return refused;
   } catch (const AddinError&) {
     throw;
-  } catch (const std::exception& e) {
+  } catch (const std::exception&) {
     throw AddinError(kErrComponentFailure, "CRegistry component failure", kSource);
   }
 }
 
 bool CRegistry::CreateKey(std::string_view keyName) {
   RequireKeyName(keyName);
-  return Guard([&] {
-    auto* hive = Hive();
-    if (!hive) return false;
-    try {
-      hive->CreateKey(keyName);
-    } catch (const platform::KeyStoreInputError&) {
-      return false;
-    }
+  return WithHive(false, [&](platform::KeyStore& hive) {
+    hive.CreateKey(keyName);
     return true;
   });
 }
 
 bool CRegistry::DeleteKey(std::string_view keyName) {
   RequireKeyName(keyName);
-  return Guard([&] {
-    auto* hive = Hive();
-    if (!hive) return false;
-    try {
-      return hive->DeleteKey(keyName) == platform::DeleteKeyResult::kDeleted;
-    } catch (const platform::KeyStoreInputError&) {
-      return false;
-    }
+  return WithHive(false, [&](platform::KeyStore& hive) {
+    return hive.DeleteKey(keyName) == platform::DeleteKeyResult::kDeleted;
   });
 }
 
 bool CRegistry::DeleteValue(std::string_view keyName, std::string_view valueName) {
   RequireKeyName(keyName);
-  return Guard([&] {
-    auto* hive = Hive();
-    if (!hive) return false;
-    try {
-      return hive->DeleteValue(keyName, valueName);
-    } catch (const platform::KeyStoreInputError&) {
-      return false;
+  return WithHive(false, [&](platform::KeyStore& hive) { return hive.DeleteValue(keyName, valueName); });
+}
+
+template <typename Enumerate>
+std::size_t CRegistry::ListNames(std::string_view keyName, std::vector<std::string>& names, Enumerate&& next) {
+  names.clear();
+  WithHive(false, [&](platform::KeyStore& hive) {
+    if (!hive.KeyExists(keyName)) return false;
+    for (std::size_t i = 0;; ++i) {
+      auto name = next(hive, i);
+      if (!name) break;
+      names.push_back(std::move(*name));
     }
+    return true;
   });
+  return names.size();
 }
 
 std::size_t CRegistry::GetAllSubKeys(std::string_view keyName, std::vector<std::string>& names) {
-  names.clear();
-  return Guard([&] {
-    auto* hive = Hive();
-    if (!hive) return std::size_t{0};
-    try {
-      if (!hive->KeyExists(keyName)) return std::size_t{0};
-      for (std::size_t i = 0;; ++i) {
-        auto name = hive->EnumSubKey(keyName, i);
-        if (!name) break;
-        // Names are read into a buffer of 256 characters and cut at a NUL.
-        std::string n = std::move(*name);
-        if (auto nul = n.find('\0'); nul != std::string::npos) n.resize(nul);
-        if (n.size() > 255) n.resize(255);
-        names.push_back(std::move(n));
-      }
-    } catch (const platform::KeyStoreInputError&) {
-      names.clear();
+  return ListNames(keyName, names, [&](platform::KeyStore& hive, std::size_t i) {
+    auto name = hive.EnumSubKey(keyName, i);
+    // Subkey names are read into a buffer of 256 characters and cut at a NUL.
+    if (name) {
+      if (auto nul = name->find('\0'); nul != std::string::npos) name->resize(nul);
+      if (name->size() > 255) name->resize(255);
     }
-    return names.size();
+    return name;
   });
 }
 
 std::size_t CRegistry::GetAllValueNames(std::string_view keyName, std::vector<std::string>& names) {
-  names.clear();
-  return Guard([&] {
-    auto* hive = Hive();
-    if (!hive) return std::size_t{0};
-    try {
-      if (!hive->KeyExists(keyName)) return std::size_t{0};
-      for (std::size_t i = 0;; ++i) {
-        auto name = hive->EnumValue(keyName, i);
-        if (!name) break;
-        names.push_back(std::move(*name));
-      }
-    } catch (const platform::KeyStoreInputError&) {
-      names.clear();
-    }
-    return names.size();
-  });
+  return ListNames(keyName, names,
+                   [&](platform::KeyStore& hive, std::size_t i) { return hive.EnumValue(keyName, i); });
 }
 
 std::vector<std::string> CRegistry::GetAllSubKeys(std::string_view keyName) {
@@ -167,17 +142,9 @@ std::vector<std::string> CRegistry::GetAllValueNames(std::string_view keyName) {
 }
 
 Variant CRegistry::GetValue(std::string_view keyName, std::string_view valueName, const Variant& def) {
-  return Guard([&]() -> Variant {
-    auto* hive = Hive();
-    if (!hive) return def;
-    std::optional<platform::RegValue> v;
-    try {
-      v = hive->QueryValue(keyName, valueName);
-    } catch (const platform::KeyStoreInputError&) {
-      return def;
-    }
-    if (!v) return def;
-    return Convert(*v);
+  return WithHive(def, [&](platform::KeyStore& hive) -> Variant {
+    auto v = hive.QueryValue(keyName, valueName);
+    return v ? Convert(*v) : def;
   });
 }
 
@@ -187,94 +154,68 @@ std::string CRegistry::GetString(std::string_view keyName, std::string_view valu
 
 bool CRegistry::KeyExists(std::string_view keyName) {
   RequireKeyName(keyName);
-  return Guard([&] {
-    auto* hive = Hive();
-    if (!hive) return false;
-    try {
-      return hive->KeyExists(keyName);
-    } catch (const platform::KeyStoreInputError&) {
-      return false;
-    }
-  });
+  return WithHive(false, [&](platform::KeyStore& hive) { return hive.KeyExists(keyName); });
 }
 
 bool CRegistry::SetValue(std::string_view keyName, std::string_view valueName, const Variant& value,
                          std::int32_t valueType) {
   RequireKeyName(keyName);
-  return Guard([&] {
-    auto* hive = Hive();
-    if (!hive) return false;
-    try {
-      hive->CreateKey(keyName);
-      switch (valueType) {
-        case 1:
-        case 2: {
-          const std::string text = VariantToText(value);
-          return hive->SetValue(keyName, valueName, TextValueType(text), EncodeRegText(text));
-        }
-        case 3:
-          if (const auto* bytes = std::get_if<Bytes>(&value)) {
-            return hive->SetValue(keyName, valueName, platform::kRegBinary, *bytes);
-          }
-          return true;
-        case 4:
-        case 5: {
-          std::uint32_t n = 0;
-          if (const auto* i16 = std::get_if<std::int16_t>(&value)) {
-            n = static_cast<std::uint32_t>(static_cast<std::int32_t>(*i16));
-          } else if (const auto* i32 = std::get_if<std::int32_t>(&value)) {
-            n = static_cast<std::uint32_t>(*i32);
-          } else {
-            return true;
-          }
-          const Bytes data{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                           static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
-          return hive->SetValue(keyName, valueName, platform::kRegDword, data);
-        }
-        default:
-          return false;
+  return WithHive(false, [&](platform::KeyStore& hive) {
+    hive.CreateKey(keyName);
+    switch (valueType) {
+      case 1:
+      case 2: {
+        const std::string text = VariantToText(value);
+        return hive.SetValue(keyName, valueName, TextValueType(text), EncodeRegText(text));
       }
-    } catch (const platform::KeyStoreInputError&) {
-      return false;
+      case 3:
+        if (const auto* bytes = std::get_if<Bytes>(&value)) {
+          return hive.SetValue(keyName, valueName, platform::kRegBinary, *bytes);
+        }
+        return true;  // not an array of bytes: nothing is written
+      case 4:
+      case 5: {
+        std::uint32_t n = 0;
+        if (const auto* i16 = std::get_if<std::int16_t>(&value)) {
+          n = static_cast<std::uint32_t>(static_cast<std::int32_t>(*i16));
+        } else if (const auto* i32 = std::get_if<std::int32_t>(&value)) {
+          n = static_cast<std::uint32_t>(*i32);
+        } else {
+          return true;  // not an integer: nothing is written
+        }
+        const Bytes data{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                         static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+        return hive.SetValue(keyName, valueName, platform::kRegDword, data);
+      }
+      default:
+        return false;
     }
   });
 }
 
 std::int32_t CRegistry::ValueType(std::string_view keyName, std::string_view valueName) {
   RequireKeyName(keyName);
-  return Guard([&] {
-    auto* hive = Hive();
-    if (!hive) return 0;
-    try {
-      auto v = hive->QueryValue(keyName, valueName);
-      return v ? static_cast<std::int32_t>(v->type) : 0;
-    } catch (const platform::KeyStoreInputError&) {
-      return 0;
-    }
+  return WithHive(0, [&](platform::KeyStore& hive) {
+    auto v = hive.QueryValue(keyName, valueName);
+    return v ? static_cast<std::int32_t>(v->type) : 0;
   });
 }
 
 std::string CRegistry::FindValueNameByText(std::string_view keyName, std::string_view text) {
-  return Guard([&]() -> std::string {
-    auto* hive = Hive();
-    if (!hive) return {};
-    try {
-      // A plain text value reads as `text` exactly when its bytes are the
-      // text with or without the one terminating NUL: both forms are found
-      // through the store's index. Values of every other type read
-      // differently from their bytes (expanded, converted); the few that come
-      // before the indexed match are converted as GetValue does and compared.
-      // Bytes without a final NUL read as they are, so the second form is
-      // only asked for a text that does not itself end in a NUL.
-      std::vector<Bytes> forms{EncodeRegText(text)};
-      if (text.empty() || text.back() != '\0') forms.emplace_back(text.begin(), text.end());
-      auto found = hive->FindFirstValue(keyName, platform::kRegSz, forms, [&](const platform::RegValue& v) {
-        return VariantToText(Convert(v)) == text;
-      });
-      return found ? *found : std::string();
-    } catch (const platform::KeyStoreInputError&) {
-      return {};
-    }
+  return WithHive(std::string(), [&](platform::KeyStore& hive) {
+    // A plain text value reads as `text` exactly when its bytes are the text
+    // with or without the one terminating NUL: both forms are found through
+    // the store's index. Values of every other type read differently from
+    // their bytes (expanded, converted); the few that come before the indexed
+    // match are converted as GetValue does and compared. Bytes without a
+    // final NUL read as they are, so the second form is only asked for a text
+    // that does not itself end in a NUL.
+    std::vector<Bytes> forms{EncodeRegText(text)};
+    if (text.empty() || text.back() != '\0') forms.emplace_back(text.begin(), text.end());
+    auto found = hive.FindFirstValue(keyName, platform::kRegSz, forms, [&](const platform::RegValue& v) {
+      return VariantToText(Convert(v)) == text;
+    });
+    return found ? *found : std::string();
   });
 }
 

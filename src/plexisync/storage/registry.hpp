@@ -61,8 +61,10 @@ class CRegistry {
  private:
   platform::KeyStore* Hive() const;
   void RequireKeyName(std::string_view keyName) const;
-  template <typename F>
-  auto Guard(F&& f) -> decltype(f());
+  template <typename R, typename F>
+  R WithHive(R refused, F&& f);
+  template <typename Enumerate>
+  std::size_t ListNames(std::string_view keyName, std::vector<std::string>& names, Enumerate&& next);
 
   HiveProvider hives_;
   std::int32_t root_ = HKEY_CLASSES_ROOT;
