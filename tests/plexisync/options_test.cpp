@@ -20,15 +20,15 @@ struct ControlSpec {
   const char* toolTip;
 };
 
-void ExpectControls(const platform::Form& form, const std::vector<ControlSpec>& specs) {
+void ExpectControls(const platform::Form& form, const std::vector<ControlSpec>& expected) {
   const auto controls = form.Controls();
-  ASSERT_EQ(controls.size(), specs.size());
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    SCOPED_TRACE(specs[i].name);
-    EXPECT_EQ(controls[i]->Name(), specs[i].name);
-    EXPECT_EQ(controls[i]->Kind(), specs[i].kind);
-    EXPECT_EQ(controls[i]->Caption(), specs[i].caption);
-    EXPECT_EQ(controls[i]->ToolTip(), specs[i].toolTip);
+  ASSERT_EQ(controls.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(controls[i]->Name(), expected[i].name);
+    EXPECT_EQ(controls[i]->Kind(), expected[i].kind);
+    EXPECT_EQ(controls[i]->Caption(), expected[i].caption);
+    EXPECT_EQ(controls[i]->ToolTip(), expected[i].toolTip);
   }
 }
 
