@@ -68,7 +68,7 @@ constexpr const char* kSqlFindByData =
     "AND type=?2 AND data=?3 ORDER BY seq LIMIT 1";
 constexpr const char* kSqlFindByDataSeq =
     "SELECT name, seq FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
-    "AND type=?2 AND data=?3 ORDER BY seq LIMIT 1";
+    "AND type=?2 AND data IN (?3, ?4) ORDER BY seq LIMIT 1";
 constexpr const char* kSqlTypesBelow =
     "SELECT name, type, data, seq FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
     "AND type<?2 AND seq<?3 ORDER BY seq";
@@ -389,9 +389,12 @@ class SqliteKeyStore final : public KeyStore {
     const KeyPath p = ParsePath(path);
     std::optional<std::string> best;
     std::int64_t bestSeq = INT64_MAX;
-    for (const auto& d : data) {
+    // Two byte strings per look-up (the usual case is exactly two).
+    for (std::size_t i = 0; i < data.size(); i += 2) {
+      const auto& second = data[i + 1 < data.size() ? i + 1 : i];
       Use u(find_by_data_seq_);
-      u.Bytes(1, p.fold).Int(2, type).Bytes(3, std::span<const std::uint8_t>(d));
+      u.Bytes(1, p.fold).Int(2, type).Bytes(3, std::span<const std::uint8_t>(data[i]));
+      u.Bytes(4, std::span<const std::uint8_t>(second));
       if (u.Step() && u.IntAt(1) < bestSeq) {
         bestSeq = u.IntAt(1);
         best = u.TextAt(0);
