@@ -537,24 +537,23 @@ std::uint32_t Store::CreateFolder(std::uint32_t parent, const std::string& name,
   return n;
 }
 
-void Store::RenameFolder(std::uint32_t number, const std::string& name) {
+// Writes one text column of a folder's row; returns the cached folder.
+FolderRecord& Store::UpdateFolderText(std::uint32_t number, const char* sql, const std::string& value) {
   auto it = folders_.find(number);
   if (it == folders_.end()) throw HostError(kNotFoundMessage);
-  sqlite3_stmt* st = Prepare("UPDATE folders SET name = ? WHERE number = ?");
-  sqlite3_bind_text(st, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  sqlite3_stmt* st = Prepare(sql);
+  sqlite3_bind_text(st, 1, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
   sqlite3_bind_int64(st, 2, number);
   Step(st, db_, path_);
-  it->second.name = name;
+  return it->second;
+}
+
+void Store::RenameFolder(std::uint32_t number, const std::string& name) {
+  UpdateFolderText(number, "UPDATE folders SET name = ? WHERE number = ?", name).name = name;
 }
 
 void Store::SetViewXml(std::uint32_t number, const std::string& xml) {
-  auto it = folders_.find(number);
-  if (it == folders_.end()) throw HostError(kNotFoundMessage);
-  sqlite3_stmt* st = Prepare("UPDATE folders SET view_xml = ? WHERE number = ?");
-  sqlite3_bind_text(st, 1, xml.data(), static_cast<int>(xml.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int64(st, 2, number);
-  Step(st, db_, path_);
-  it->second.viewXml = xml;
+  UpdateFolderText(number, "UPDATE folders SET view_xml = ? WHERE number = ?", xml).viewXml = xml;
 }
 
 void Store::MoveFolder(std::uint32_t number, std::uint32_t newParent) {

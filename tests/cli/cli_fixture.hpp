@@ -1,6 +1,7 @@
 #pragma once
 // Runs the whole program in-process on a scratch $PLEXISYNC_HOME that is
 // removed after the test.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -57,6 +58,19 @@ class CliTest : public ::testing::Test {
     r.rc = cli::RunPlexisync(static_cast<int>(words.size()), argv.data(), in, out, err);
     r.out = out.str();
     r.err = err.str();
+    return r;
+  }
+
+  // Runs "plexisync -p PROFILE ARGS..." for a command that must fail with
+  // exit code 1 and a one-line error holding `message`.
+  RunResult ExpectFailure(const std::string& profile, const std::vector<std::string>& args,
+                          const std::string& message) {
+    std::vector<std::string> full{"-p", profile};
+    full.insert(full.end(), args.begin(), args.end());
+    RunResult r = Run(full);
+    EXPECT_EQ(r.rc, 1) << ::testing::PrintToString(args);
+    EXPECT_NE(r.err.find(message), std::string::npos) << ::testing::PrintToString(args) << "\n" << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     return r;
   }
 

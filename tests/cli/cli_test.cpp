@@ -207,13 +207,7 @@ TEST_F(CliTest, FolderErrorsNameTheFolder) {
       {{"contact", "add", "Inbox", "--set", "FullName=X"}, "not a contacts folder: Inbox"},
       {{"mail", "list", "Drafts"}, "no such folder: Drafts"},
   };
-  for (const auto& [args, message] : cases) {
-    std::vector<std::string> full{"-p", "alice"};
-    full.insert(full.end(), args.begin(), args.end());
-    RunResult r = Run(full);
-    EXPECT_EQ(r.rc, 1) << ::testing::PrintToString(args);
-    EXPECT_THAT(r.err, HasSubstr(message)) << ::testing::PrintToString(args);
-  }
+  for (const auto& [args, message] : cases) ExpectFailure("alice", args, message);
 }
 
 TEST_F(CliTest, FolderDeleteMovesTheFolderToDeletedItems) {
@@ -304,14 +298,7 @@ TEST_F(ContactCliTest, BadPropertiesAndContactsFailNamingWhatIsWrong) {
       {{"contact", "show", "Contacts/Team", "Twin"}, "ambiguous contact"},
       {{"contact", "delete", "Contacts/Team", "00000000"}, "no such contact"},
   };
-  for (const auto& [args, message] : cases) {
-    std::vector<std::string> full{"-p", "alice"};
-    full.insert(full.end(), args.begin(), args.end());
-    RunResult r = Run(full);
-    EXPECT_EQ(r.rc, 1) << ::testing::PrintToString(args);
-    EXPECT_THAT(r.err, HasSubstr(message)) << ::testing::PrintToString(args);
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  }
+  for (const auto& [args, message] : cases) ExpectFailure("alice", args, message);
   // Nothing was added by the failed commands.
   EXPECT_EQ(RunJson({"-p", "alice", "contact", "list", "Contacts/Team", "--json"}).size(), 3u);
 }
@@ -408,13 +395,7 @@ TEST_F(CliTest, MailErrors) {
       {{"mail", "send", "--to", " ", "--subject", "s"}, "no recipient"},
       {{"mail", "show", "Inbox", "0123"}, "no such mail in Inbox: 0123"},
   };
-  for (const auto& [args, message] : cases) {
-    std::vector<std::string> full{"-p", "alice"};
-    full.insert(full.end(), args.begin(), args.end());
-    RunResult r = Run(full);
-    EXPECT_EQ(r.rc, 1) << ::testing::PrintToString(args);
-    EXPECT_THAT(r.err, HasSubstr(message)) << ::testing::PrintToString(args);
-  }
+  for (const auto& [args, message] : cases) ExpectFailure("alice", args, message);
   EXPECT_EQ(RunJson({"-p", "alice", "mail", "list", "Outbox", "--json"}).size(), 0u);
 }
 
