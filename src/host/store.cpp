@@ -493,9 +493,7 @@ bool Store::IsWithin(std::uint32_t folder, std::uint32_t ancestor) const {
 std::uint32_t Store::NextNumber() {
   if (nextNumber_ == std::numeric_limits<std::uint32_t>::max()) Fail("no more entry ids");
   std::uint32_t n = nextNumber_;
-  sqlite3_stmt* st = Prepare("UPDATE meta SET value = ? WHERE key = 'next_number'");
-  sqlite3_bind_int64(st, 1, std::int64_t{n} + 1);
-  Step(st, db_, path_);
+  ExecWithNumber("UPDATE meta SET value = ? WHERE key = 'next_number'", std::int64_t{n} + 1);
   return n;
 }
 
@@ -535,6 +533,13 @@ std::uint32_t Store::CreateFolder(std::uint32_t parent, const std::string& name,
   folders_.emplace(n, std::move(f));
   if (parent != 0) folders_[parent].children.push_back(n);
   return n;
+}
+
+// Runs one statement whose only parameter is a number.
+void Store::ExecWithNumber(const char* sql, std::int64_t number) {
+  sqlite3_stmt* st = Prepare(sql);
+  sqlite3_bind_int64(st, 1, number);
+  Step(st, db_, path_);
 }
 
 // Writes one text column of a folder's row; returns the cached folder.
@@ -584,16 +589,10 @@ void Store::DeleteFolderTree(std::uint32_t number) {
   Tx tx(*this);
   for (auto f : tree) {
     for (auto item : folders_[f].items) {
-      sqlite3_stmt* st = Prepare("DELETE FROM attachments WHERE item = ?");
-      sqlite3_bind_int64(st, 1, item);
-      Step(st, db_, path_);
+      ExecWithNumber("DELETE FROM attachments WHERE item = ?", item);
     }
-    sqlite3_stmt* st = Prepare("DELETE FROM items WHERE folder = ?");
-    sqlite3_bind_int64(st, 1, f);
-    Step(st, db_, path_);
-    st = Prepare("DELETE FROM folders WHERE number = ?");
-    sqlite3_bind_int64(st, 1, f);
-    Step(st, db_, path_);
+    ExecWithNumber("DELETE FROM items WHERE folder = ?", f);
+    ExecWithNumber("DELETE FROM folders WHERE number = ?", f);
   }
   tx.Commit();
   std::uint32_t parent = it->second.parent;
@@ -622,12 +621,10 @@ void Store::BindItem(sqlite3_stmt* st, const ItemRecord& r) {
 }
 
 void Store::WriteAttachments(const ItemRecord& r) {
-  sqlite3_stmt* st = Prepare("DELETE FROM attachments WHERE item = ?");
-  sqlite3_bind_int64(st, 1, r.number);
-  Step(st, db_, path_);
+  ExecWithNumber("DELETE FROM attachments WHERE item = ?", r.number);
   int idx = 0;
   for (const auto& a : r.attachments) {
-    st = Prepare("INSERT INTO attachments(item, idx, name, data) VALUES(?, ?, ?, ?)");
+    sqlite3_stmt* st = Prepare("INSERT INTO attachments(item, idx, name, data) VALUES(?, ?, ?, ?)");
     sqlite3_bind_int64(st, 1, r.number);
     sqlite3_bind_int(st, 2, idx++);
     sqlite3_bind_text(st, 3, a.name.data(), static_cast<int>(a.name.size()), SQLITE_TRANSIENT);
@@ -715,12 +712,8 @@ void Store::DeleteItem(std::uint32_t number) {
   auto it = items_.find(number);
   if (it == items_.end()) throw HostError(kMovedOrDeletedMessage);
   Tx tx(*this);
-  sqlite3_stmt* st = Prepare("DELETE FROM attachments WHERE item = ?");
-  sqlite3_bind_int64(st, 1, number);
-  Step(st, db_, path_);
-  st = Prepare("DELETE FROM items WHERE number = ?");
-  sqlite3_bind_int64(st, 1, number);
-  Step(st, db_, path_);
+  ExecWithNumber("DELETE FROM attachments WHERE item = ?", number);
+  ExecWithNumber("DELETE FROM items WHERE number = ?", number);
   tx.Commit();
   auto& from = folders_[it->second.folder];
   from.items.erase(std::remove(from.items.begin(), from.items.end(), number), from.items.end());

@@ -129,6 +129,7 @@ class Store {
   void BindItem(sqlite3_stmt* st, const ItemRecord& r);
   void WriteAttachments(const ItemRecord& r);
   void Touch(std::uint32_t folder);
+  void ExecWithNumber(const char* sql, std::int64_t number);
   FolderRecord& UpdateFolderText(std::uint32_t number, const char* sql, const std::string& value);
   [[noreturn]] void Fail(const std::string& what);
 
