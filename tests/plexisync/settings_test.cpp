@@ -105,6 +105,8 @@ TEST_F(SettingsTest, DefGmtIsThePositionOfTheStandardOffset) {
       {0, 12},   {-60, 13}, {60, 11},   {300, 7},    {-120, 14}, {-720, 24},
       {720, 0},  {-330, 18} /* 17.5 rounds to the even 18 */, {-270, 16} /* 16.5 to 16 */,
       {-345, 18} /* 17.75 */, {30, 12} /* 11.5 to 12 */, {90, 10} /* 10.5 to 10 */,
+      // Zones beyond the list's ends get its nearest end.
+      {-780, 24} /* UTC+13 */, {-765, 24} /* UTC+12:45 */, {-840, 24} /* UTC+14 */, {780, 0},
   };
   auto& m = Machine();
   for (const auto& c : cases) {
@@ -190,9 +192,11 @@ TEST_F(SettingsTest, LoadCheckboxesFailureLeavesTheThresholdAt500) {
     const char* value;
     int gmtAfter;  // -1: not filled
   } cases[] = {
-      {"Kiek", "abc", -1}, {"Kiek", "5", -1},     {"Kiek", "-2", -1},
-      {"GMT", "x", -1},    {"GMT", "25", -1},     {"Send_Updated", "2", -1},
-      {"Export", "", -1},  {"AutoUpdate", "True", -1},
+      // The GMT list is never left without a selection: it takes the stored
+      // position, or the computer's own (here 12) when that is no number.
+      {"Kiek", "abc", 12}, {"Kiek", "5", 12},     {"Kiek", "-2", 12},
+      {"GMT", "x", 12},    {"Send_Updated", "2", 12},
+      {"Export", "", 12},  {"AutoUpdate", "True", 12},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -205,6 +209,53 @@ TEST_F(SettingsTest, LoadCheckboxesFailureLeavesTheThresholdAt500) {
     EXPECT_EQ(form.Kiek.ListIndex(), 1);
     EXPECT_EQ(form.GMT.ListIndex(), c.gmtAfter);
     EXPECT_EQ(m.ErrorLog(), "") << "nothing is logged";
+  }
+}
+
+// The GMT list has positions 0..24 only. Whatever is stored or computed, the
+// list shows a selection inside it, GMTTime converts with that position and
+// "OK" stores it; a stored text that is no number falls back to the
+// computer's own offset (and, as any failure, puts the threshold at "500").
+TEST_F(SettingsTest, TheGmtListAlwaysHasASelectionInsideIt) {
+  struct Case {
+    int bias;
+    const char* stored;  // nullptr: absent
+    int position;
+    int kiek;  // the threshold after loading (stored: 3)
+  } cases[] = {
+      {-780, nullptr, 24, 3},  // UTC+13: defGMT 25
+      {-765, nullptr, 24, 3},  // UTC+12:45: defGMT 25
+      {-840, nullptr, 24, 3},  // UTC+14: defGMT 26
+      {780, nullptr, 0, 3},
+      {0, "-1", 0, 3},
+      {0, "-12", 0, 3},
+      {0, "99", 24, 3},
+      {0, "25", 24, 3},
+      {-60, "24", 24, 3},
+      {-60, "abc", 13, 1},
+      {-780, "abc", 24, 1},
+      {0, "", 12, 1},
+      {-120, "70000", 14, 1},  // beyond a 16-bit number: no number
+  };
+  const auto local = platform::DateTime::FromParts(2026, 3, 1, 10, 30, 0);
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE("bias " + std::to_string(c.bias) + ", GMT " + (c.stored ? c.stored : "<absent>"));
+    auto& m = Registered(c.bias, "m" + std::to_string(n++));
+    Store(m, "Kiek", "3");
+    if (c.stored) Store(m, "GMT", c.stored);
+
+    EXPECT_EQ(GMTTime(*m.ctx, local), local.AddHours(12 - c.position));
+    auto& form = m.ctx->Form<AdvSettings>();
+    EXPECT_EQ(form.GMT.ListIndex(), c.position);
+    EXPECT_EQ(form.Kiek.ListIndex(), c.kiek);
+    form.Accept_Click();
+    EXPECT_EQ(m.Setting("GMT"), std::to_string(c.position));
+    // Cancel reloads the stored (now valid) position.
+    form.GMT.SetListIndex(5);
+    form.Cancel_Click();
+    EXPECT_EQ(form.GMT.ListIndex(), c.position);
+    EXPECT_EQ(m.ErrorLog(), "");
   }
 }
 

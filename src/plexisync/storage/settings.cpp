@@ -1,5 +1,6 @@
 #include "plexisync/storage/settings.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -17,6 +18,19 @@ namespace {
 // a number throws.
 std::int16_t StoredNumber(Context& ctx, const char* name, const std::string& def) {
   return platform::ToInt16(ctx.reg().GetString(ctx.RegKey, name, def));
+}
+
+// The GMT list holds positions 0 ("-12:00") to 24 ("+12:00"); a stored or
+// computed position outside it is taken to the nearest end, so that the list
+// always shows a selection and "OK" never stores a position it cannot show.
+constexpr int kGmtFirst = 0;
+constexpr int kGmtLast = 24;
+int GmtListPosition(int position) { return std::clamp(position, kGmtFirst, kGmtLast); }
+
+// The stored "GMT" as a list position (absent: the computer's own offset);
+// a text that is no 16-bit number throws.
+int StoredGmtPosition(Context& ctx) {
+  return GmtListPosition(StoredNumber(ctx, "GMT", std::to_string(defGMT(ctx))));
 }
 
 void StoreNumber(Context& ctx, const char* name, int value) {
@@ -63,11 +77,20 @@ void Load_Checkboxes(Context& ctx, AdvSettings& form) {
     form.AutoUpdate.SetValue(StoredNumber(ctx, "AutoUpdate", "1"));
     form.Kiek.SetListIndex(StoredNumber(ctx, "Kiek", "1"));
     form.Kiek.SetEnabled(form.Export.Checked());
-    form.GMT.SetListIndex(StoredNumber(ctx, "GMT", std::to_string(defGMT(ctx))));
+    form.GMT.SetListIndex(StoredGmtPosition(ctx));
   } catch (...) {
     // A stored text that is no number or no list position: the threshold
     // shows "500"; the controls not filled yet keep what they had.
     PassOver([&] { form.Kiek.SetListIndex(1); });
+    // The GMT list is never left without a selection (GMTTime reads it and
+    // "OK" stores it): if it has none yet, it takes the stored position, or
+    // the computer's own offset when that cannot be read as a number.
+    if (form.GMT.ListIndex() < kGmtFirst) {
+      int position = -1;
+      PassOver([&] { position = StoredGmtPosition(ctx); });
+      if (position < kGmtFirst) position = defGMT(ctx);
+      PassOver([&] { form.GMT.SetListIndex(GmtListPosition(position)); });
+    }
   }
 }
 
@@ -104,7 +127,9 @@ std::int32_t defGMT(Context& ctx) {
   return ProtectOr<std::int32_t>(ctx, "defGMT", 0, [&] {
     const double bias = ctx.svc.timeZone.StandardBiasMinutes();
     // Rounded to the nearest whole number, halves to the even neighbour.
-    return static_cast<std::int32_t>(std::nearbyint(12.0 - bias / 60.0));
+    // Zones beyond +12:00 (UTC+12:45, +13, +14) or -12:00 get the nearest
+    // end of the list.
+    return static_cast<std::int32_t>(GmtListPosition(static_cast<int>(std::nearbyint(12.0 - bias / 60.0))));
   });
 }
 

@@ -30,7 +30,10 @@ void Ensure_Key(Context& ctx, const std::string& name);
 // default instance is used.
 // Load_Checkboxes: reads the settings (absent ones as their defaults) into
 // the controls; on any failure the threshold list is set to position 1
-// ("500") and the rest keep what they had. Nothing is logged.
+// ("500") and the rest keep what they had. Nothing is logged. The GMT list
+// always ends with a selection: a stored position outside 0..24 is taken to
+// the nearest end, and a list left without one by a failure takes the stored
+// position, or defGMT when the stored text is no number.
 void Load_Checkboxes(Context& ctx);
 void Load_Checkboxes(Context& ctx, AdvSettings& form);
 // Obtain_Checkboxes: writes the controls as the text of their numbers.
@@ -48,8 +51,9 @@ bool Get_DontSendComments(Context& ctx);
 // (list position p means p - 12 hours). Logs under "GMTTime" and returns the
 // zero date-time on failure.
 platform::DateTime GMTTime(Context& ctx, const platform::DateTime& local);
-// The list position of the computer's own standard-time offset. Logs under
-// "defGMT" and returns 0 on failure.
+// The list position of the computer's own standard-time offset, taken to
+// the nearest end of the list (0..24) for zones beyond -12:00 or +12:00.
+// Logs under "defGMT" and returns 0 on failure.
 std::int32_t defGMT(Context& ctx);
 
 // True when the address is one of the user's own: an entry of the
