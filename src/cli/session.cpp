@@ -1,5 +1,7 @@
 #include "cli/session.hpp"
 
+#include <iostream>
+
 #include "host/transport/transport.hpp"
 #include "platform/keystore.hpp"
 #include "plexisync/core/appl.hpp"
@@ -12,6 +14,11 @@ namespace cli {
 ProfileSession::ProfileSession(const std::filesystem::path& profileDir, SessionServices services,
                                SessionOptions options)
     : services_(services) {
+  // A folder without a profile gets the profile's own error before any lock file is made.
+  if (!host::Profile::Exists(profileDir)) host::Profile::Open(profileDir);
+  host::ProfileLockOptions lockOptions = options.lock;
+  if (!lockOptions.onWait) lockOptions.onWait = [](const std::string& m) { std::cerr << m << std::endl; };
+  lock_.emplace(host::ProfileLock::Acquire(profileDir, lockOptions));
   profile_ = std::make_unique<host::Profile>(host::Profile::Open(profileDir));
   keys_ = profile_->OpenKeyStore();
   host::Transport* transport = services_.transport;
@@ -93,6 +100,7 @@ void ProfileSession::Close() {
   app_.reset();
   ownTransport_.reset();
   keys_.reset();
+  lock_.reset();
 }
 
 }  // namespace cli

@@ -12,11 +12,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/object_model.hpp"
 #include "host/profile.hpp"
+#include "host/profile_lock.hpp"
 
 namespace platform {
 class UserInterface;
@@ -58,11 +60,17 @@ struct SessionOptions {
   // the place to wire in parts of the add-in that hook into it (the inbox
   // processing behind Appl::ProceedInbox, Context::Import_file, ...).
   std::function<void(plexisync::Context&, plexisync::Appl&)> beforeStart;
+  // Another process has the profile open: the session waits for it. How
+  // long, and where the notice goes (standard error when `onWait` is not
+  // set).
+  host::ProfileLockOptions lock;
 };
 
 class ProfileSession {
  public:
   // Opens the profile in `profileDir`; host::HostError when there is none.
+  // Holds the profile's lock until Close(), so that one process at a time
+  // works on a profile (see host::ProfileLock).
   ProfileSession(const std::filesystem::path& profileDir, SessionServices services, SessionOptions options = {});
   // Close(), errors passed over.
   ~ProfileSession();
@@ -102,6 +110,7 @@ class ProfileSession {
 
  private:
   SessionServices services_;
+  std::optional<host::ProfileLock> lock_;
   std::unique_ptr<host::Profile> profile_;
   std::unique_ptr<platform::KeyStore> keys_;
   std::unique_ptr<host::Transport> ownTransport_;

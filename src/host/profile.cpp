@@ -1,4 +1,5 @@
 #include "host/profile.hpp"
+#include "host/profile_lock.hpp"
 
 #include <nlohmann/json.hpp>
 #include <system_error>
@@ -37,6 +38,9 @@ Profile Profile::Create(const std::filesystem::path& dir, const std::string& dis
   if (ec) p.postOfficeDir_ = postOfficeDir;
   std::filesystem::create_directories(p.InstallDir(), ec);
   if (ec) throw HostError("The profile folder " + p.dir_.string() + " cannot be created: " + ec.message());
+  // Nobody else may open or create the profile while it is being made.
+  ProfileLock lock = ProfileLock::Acquire(p.dir_);
+  if (Exists(dir)) throw HostError("A profile already exists in " + dir.string() + ".");
 
   // The default store with its default folders.
   detail::Store::Open(p.StorePath(), detail::StoreLayout::kDefault)->Close();
