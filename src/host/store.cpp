@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <deque>
+#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <span>
+#include <string_view>
 #include <system_error>
 
 #include "host/contact_properties.hpp"
@@ -37,14 +40,13 @@ FolderRole RoleFromName(std::string_view s) {
   return FolderRole::kNone;
 }
 
-std::string ColumnText(sqlite3_stmt* st, int col) {
-  const unsigned char* t = sqlite3_column_text(st, col);
-  if (!t) return {};
-  return std::string(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
-}
+using platform::sqlite::Statement;
+using platform::sqlite::Transaction;
 
-std::uint32_t ColumnNumber(sqlite3_stmt* st, int col) {
-  sqlite3_int64 v = sqlite3_column_int64(st, col);
+std::string ColumnText(const Statement& st, int col) { return st.ColumnText(col); }
+
+std::uint32_t ColumnNumber(const Statement& st, int col) {
+  std::int64_t v = st.ColumnInt64(col);
   if (v < 0 || v > std::numeric_limits<std::uint32_t>::max()) return 0;
   return static_cast<std::uint32_t>(v);
 }
@@ -57,9 +59,9 @@ bool PlausibleSeconds(std::int64_t s) {
   return s >= kMin && s <= kMax;
 }
 
-platform::DateTime ColumnDate(sqlite3_stmt* st, int col) {
-  if (sqlite3_column_type(st, col) != SQLITE_INTEGER) return platform::DateTime::NoDate();
-  std::int64_t s = sqlite3_column_int64(st, col);
+platform::DateTime ColumnDate(const Statement& st, int col) {
+  if (st.ColumnType(col) != SQLITE_INTEGER) return platform::DateTime::NoDate();
+  std::int64_t s = st.ColumnInt64(col);
   if (!PlausibleSeconds(s)) return platform::DateTime::NoDate();
   return platform::DateTime::FromSecondsSinceZero(s);
 }
@@ -205,83 +207,163 @@ Variant PropertyValue(const ItemRecord& r, std::size_t index, const StoreId& sto
   return StoredValue(r.props, index, def.defaultValue);
 }
 
-// A transaction that rolls back unless committed.
-class Store::Tx {
+namespace {
+
+// The first bytes of every SQLite database file.
+constexpr std::string_view kSqliteMagic("SQLite format 3\0", 16);
+
+// SQLite's reports (a failed check lists one problem per line) as one line.
+std::string OneLine(std::string_view text) {
+  std::string out;
+  bool blank = false;
+  for (char c : text) {
+    if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
+      blank = !out.empty();
+      continue;
+    }
+    if (blank) out += ' ';
+    blank = false;
+    out += c;
+  }
+  constexpr std::size_t kMax = 300;
+  if (out.size() > kMax) out = out.substr(0, kMax) + "...";
+  while (!out.empty() && out.back() == '.') out.pop_back();
+  return out;
+}
+
+// Resets a statement that was read from when the reading is done, so that no
+// read stays open between calls.
+class ResetOnExit {
  public:
-  explicit Tx(Store& s) : s_(s) { s_.Exec("BEGIN IMMEDIATE"); }
-  ~Tx() {
-    if (!done_) sqlite3_exec(s_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  }
-  void Commit() {
-    s_.Exec("COMMIT");
-    done_ = true;
-  }
+  explicit ResetOnExit(Statement& st) : st_(st) {}
+  ResetOnExit(const ResetOnExit&) = delete;
+  ResetOnExit& operator=(const ResetOnExit&) = delete;
+  ~ResetOnExit() { st_.Reset(); }
 
  private:
-  Store& s_;
-  bool done_ = false;
+  Statement& st_;
 };
 
-void Store::Fail(const std::string& what) {
-  std::string msg = "The personal folders file " + path_.string() + " failed: " + what;
-  if (db_) msg += " (" + std::string(sqlite3_errmsg(db_)) + ")";
-  throw HostError(msg);
-}
+constexpr const char* kCreateTables[] = {
+    "CREATE TABLE meta(key TEXT PRIMARY KEY, value)",
+    "CREATE TABLE folders(number INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL, "
+    "item_type INTEGER NOT NULL, role TEXT NOT NULL, view_xml TEXT NOT NULL, seq INTEGER NOT NULL)",
+    "CREATE TABLE items(number INTEGER PRIMARY KEY, folder INTEGER NOT NULL, seq INTEGER NOT NULL, "
+    "kind INTEGER NOT NULL, message_class TEXT NOT NULL, unread INTEGER NOT NULL, created INTEGER, "
+    "modified INTEGER, submitted INTEGER NOT NULL, props TEXT NOT NULL)",
+    "CREATE TABLE attachments(item INTEGER NOT NULL, idx INTEGER NOT NULL, name TEXT NOT NULL, "
+    "data BLOB NOT NULL, PRIMARY KEY(item, idx))",
+};
+// Keys of the mail that arrived from a transport (added to older files when
+// they are opened).
+constexpr const char* kCreateArrived = "CREATE TABLE arrived(key TEXT PRIMARY KEY)";
 
-void Store::Exec(const char* sql) {
-  if (!db_) throw HostError("The personal folders file " + path_.string() + " is closed.");
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(sql);
-}
+constexpr const char* kFolderExists = "SELECT 1 FROM folders WHERE number = ?";
 
-sqlite3_stmt* Store::Prepare(const char* sql) {
-  if (!db_) throw HostError("The personal folders file " + path_.string() + " is closed.");
-  auto it = statements_.find(sql);
-  if (it != statements_.end()) {
-    sqlite3_reset(it->second);
-    sqlite3_clear_bindings(it->second);
-    return it->second;
-  }
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK) Fail("prepare");
-  statements_.emplace(sql, st);
-  return st;
-}
-
-namespace {
-void Step(sqlite3_stmt* st, sqlite3* db, const std::filesystem::path& path) {
-  int rc = sqlite3_step(st);
-  if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
-    throw HostError("The personal folders file " + path.string() + " failed: " + sqlite3_errmsg(db));
-  }
-  sqlite3_reset(st);
-}
 }  // namespace
+
+template <typename F>
+auto Store::Guarded(F&& f) const -> decltype(f()) {
+  if (!db_.IsOpen()) throw HostError("The personal folders file " + path_.string() + " is closed.");
+  try {
+    return f();
+  } catch (const platform::sqlite::Error& e) {
+    Fail(e.what());
+  }
+}
+
+void Store::Fail(const std::string& what) const {
+  throw HostError("The personal folders file " + path_.string() + " failed: " + OneLine(what) + ".");
+}
+
+void Store::Damaged(const std::string& why) const {
+  throw HostError("The personal folders file " + path_.string() + " is damaged and cannot be read: " +
+                  OneLine(why) + ".");
+}
+
+void Store::NotAStore() const {
+  throw HostError("The file " + path_.string() + " is not a personal folders file.");
+}
+
+void Store::Exec(const char* sql) { db_.Exec(sql); }
+
+Statement& Store::Prepare(const char* sql) const {
+  if (!db_.IsOpen()) throw HostError("The personal folders file " + path_.string() + " is closed.");
+  auto it = statements_.find(sql);
+  if (it == statements_.end()) it = statements_.emplace(sql, Statement(db_, sql, true)).first;
+  it->second.Reset();
+  return it->second;
+}
+
+bool Store::HasTable(const char* name) const {
+  Statement& st = Prepare("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?");
+  ResetOnExit done(st);
+  st.BindText(1, name);
+  return st.Step();
+}
 
 std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayout layout) {
   std::shared_ptr<Store> s(new Store());
   s->path_ = path;
   std::error_code ec;
-  bool fresh = !std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0;
-  if (std::filesystem::is_directory(path, ec)) {
-    throw HostError("The file " + path.string() + " is not a personal folders file.");
+  if (path.empty() || std::filesystem::is_directory(path, ec)) s->NotAStore();
+  const bool exists = std::filesystem::exists(path, ec);
+  const bool fresh = !exists || std::filesystem::file_size(path, ec) == 0;
+  if (!fresh) {
+    // Only a SQLite file can be a store; anything else is refused before
+    // SQLite sees it. A file cut off inside the first bytes is a damaged one.
+    std::ifstream in(path, std::ios::binary);
+    char head[16] = {};
+    in.read(head, sizeof head);
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (!in && got == 0) throw HostError("The file " + path.string() + " could not be opened.");
+    if (std::string_view(head, got) != kSqliteMagic.substr(0, got)) s->NotAStore();
+    if (got < kSqliteMagic.size()) s->Damaged("the file is cut short");
   }
   if (fresh && path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-  int rc = sqlite3_open_v2(path.string().c_str(), &s->db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (rc != SQLITE_OK) {
-    if (s->db_) sqlite3_close(s->db_);
-    s->db_ = nullptr;
-    throw HostError("The file " + path.string() + " could not be opened.");
-  }
-  sqlite3_busy_timeout(s->db_, 5000);
   try {
-    if (sqlite3_exec(s->db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      throw HostError("The file " + path.string() + " is not a personal folders file.");
+    s->db_ = platform::sqlite::Connection(path, SQLITE_OPEN_READWRITE | (fresh ? SQLITE_OPEN_CREATE : 0));
+  } catch (const platform::sqlite::Error& e) {
+    throw HostError("The file " + path.string() + " could not be opened: " + OneLine(e.what()) + ".");
+  }
+  try {
+    s->db_.SetBusyTimeout(5000);
+    FileState state = FileState::kNoLayout;
+    if (!fresh) {
+      // Nothing is written into the file before it is known to be a sound
+      // store: it is checked and read with writes refused, and a log that an
+      // earlier process left beside it stays as it is should it be refused.
+      const bool logExists = std::filesystem::exists(path.string() + "-wal", ec);
+      if (logExists) sqlite3_db_config(s->db_.Handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+      s->db_.Exec("PRAGMA query_only=1");
+      try {
+        state = s->Validate();
+        if (state == FileState::kStore) s->Load();
+      } catch (const platform::sqlite::Error& e) {
+        s->Damaged(e.what());
+      }
+      s->db_.Exec("PRAGMA query_only=0");
+      if (logExists) sqlite3_db_config(s->db_.Handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
     }
-    s->Exec("PRAGMA synchronous=NORMAL");
-    s->Exec("PRAGMA foreign_keys=OFF");
-    if (fresh) s->CreateLayout(layout);
-    s->Load();
-  } catch (const HostError&) {
+    s->db_.Exec("PRAGMA journal_mode=WAL");
+    s->db_.Exec("PRAGMA synchronous=NORMAL");
+    s->db_.Exec("PRAGMA foreign_keys=OFF");
+    if (state != FileState::kStore) {
+      // A new store; or another process made it meanwhile, and then it is
+      // checked like any other.
+      s->CreateLayout(layout);
+      try {
+        if (s->Validate() != FileState::kStore) s->Damaged("it has no folders");
+        s->Load();
+      } catch (const platform::sqlite::Error& e) {
+        s->Damaged(e.what());
+      }
+    }
+    if (!s->HasTable("arrived")) s->Exec(kCreateArrived);
+  } catch (const platform::sqlite::Error& e) {
+    s->Close();
+    s->Fail(e.what());
+  } catch (...) {
     s->Close();
     throw;
   }
@@ -291,100 +373,151 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
 Store::~Store() { Close(); }
 
 void Store::Close() {
-  for (auto& [sql, st] : statements_) sqlite3_finalize(st);
   statements_.clear();
-  if (db_) sqlite3_close(db_);
-  db_ = nullptr;
+  db_.Close();
 }
 
-void Store::CreateLayout(StoreLayout layout) {
-  Tx tx(*this);
-  Exec("CREATE TABLE meta(key TEXT PRIMARY KEY, value)");
-  Exec("CREATE TABLE folders(number INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL, "
-       "item_type INTEGER NOT NULL, role TEXT NOT NULL, view_xml TEXT NOT NULL, seq INTEGER NOT NULL)");
-  Exec("CREATE TABLE items(number INTEGER PRIMARY KEY, folder INTEGER NOT NULL, seq INTEGER NOT NULL, "
-       "kind INTEGER NOT NULL, message_class TEXT NOT NULL, unread INTEGER NOT NULL, created INTEGER, "
-       "modified INTEGER, submitted INTEGER NOT NULL, props TEXT NOT NULL)");
-  Exec("CREATE TABLE attachments(item INTEGER NOT NULL, idx INTEGER NOT NULL, name TEXT NOT NULL, "
-       "data BLOB NOT NULL, PRIMARY KEY(item, idx))");
-  id_ = NewStoreId();
-  sqlite3_stmt* st = Prepare("INSERT INTO meta(key, value) VALUES(?, ?)");
-  sqlite3_bind_text(st, 1, "format", -1, SQLITE_STATIC);
-  sqlite3_bind_text(st, 2, kFormat, -1, SQLITE_STATIC);
-  Step(st, db_, path_);
-  sqlite3_bind_text(st, 1, "store_id", -1, SQLITE_STATIC);
-  sqlite3_bind_blob(st, 2, id_.data(), static_cast<int>(id_.size()), SQLITE_TRANSIENT);
-  Step(st, db_, path_);
-  sqlite3_bind_text(st, 1, "next_number", -1, SQLITE_STATIC);
-  sqlite3_bind_int64(st, 2, 1);
-  Step(st, db_, path_);
-  tx.Commit();
-  nextNumber_ = 1;
-  // The folders go in one transaction each; a fresh file is tiny.
-  root_ = CreateFolder(0, "Personal Folders", kMailItemType, FolderRole::kRoot);
-  CreateFolder(root_, "Deleted Items", kMailItemType, FolderRole::kDeleted);
-  if (layout == StoreLayout::kDefault) {
-    CreateFolder(root_, "Inbox", kMailItemType, FolderRole::kInbox);
-    CreateFolder(root_, "Outbox", kMailItemType, FolderRole::kOutbox);
-    CreateFolder(root_, "Sent Items", kMailItemType, FolderRole::kSent);
-    CreateFolder(root_, "Contacts", kContactItemType, FolderRole::kContacts);
+// Read-only checks of a file that SQLite can open: the structure of every
+// page, then the tables. quick_check reads the whole file once (about as
+// much as loading it), and finds damage that reading the rows passes over:
+// broken index pages, lost pages, cells that overlap.
+Store::FileState Store::Validate() {
+  {
+    Statement check(db_, "PRAGMA quick_check");
+    std::string problems;
+    while (check.Step()) {
+      const std::string row = check.ColumnText(0);
+      if (row != "ok") problems += (problems.empty() ? "" : " ") + row;
+    }
+    if (!problems.empty()) Damaged(problems);
   }
-  folders_.clear();
-  items_.clear();
-}
-
-void Store::Load() {
-  auto notAStore = [this] { throw HostError("The file " + path_.string() + " is not a personal folders file."); };
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT key, value FROM meta", -1, &st, nullptr) != SQLITE_OK) notAStore();
-  bool formatOk = false, idOk = false;
-  std::int64_t next = 0;
-  while (sqlite3_step(st) == SQLITE_ROW) {
-    std::string key = ColumnText(st, 0);
-    if (key == "format") {
-      formatOk = ColumnText(st, 1) == kFormat;
-    } else if (key == "store_id" && sqlite3_column_type(st, 1) == SQLITE_BLOB &&
-               sqlite3_column_bytes(st, 1) == 16) {
-      const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, 1));
-      std::copy(p, p + 16, id_.begin());
-      idOk = true;
-    } else if (key == "next_number") {
-      next = sqlite3_column_int64(st, 1);
+  std::set<std::string> tables;
+  bool anything = false;
+  {
+    Statement st(db_, "SELECT type, name FROM sqlite_schema");
+    while (st.Step()) {
+      anything = true;
+      if (st.ColumnView(0) == "table") tables.insert(st.ColumnText(1));
     }
   }
-  sqlite3_finalize(st);
-  if (!formatOk || !idOk) notAStore();
+  // No table at all: a store whose creation never committed (or a new,
+  // empty database). It is created afresh.
+  if (!anything) return FileState::kNoLayout;
+  if (!tables.count("meta")) NotAStore();
+  bool formatOk = false, idOk = false;
+  {
+    Statement st(db_, "SELECT key, value FROM meta");
+    while (st.Step()) {
+      const std::string_view key = st.ColumnView(0);
+      if (key == "format") {
+        formatOk = st.ColumnView(1) == kFormat;
+      } else if (key == "store_id") {
+        idOk = st.ColumnType(1) == SQLITE_BLOB && st.ColumnView(1).size() == 16;
+      }
+    }
+  }
+  if (!formatOk) NotAStore();
+  if (!idOk) Damaged("its store id is missing");
+  for (const char* table : {"folders", "items", "attachments"}) {
+    if (!tables.count(table)) Damaged(std::string("its table ") + table + " is missing");
+  }
+  // Tables without a single row: created by an earlier version, which
+  // wrote the folders in transactions of their own and was cut off before
+  // the first. Nothing is lost by adding the folders now.
+  Statement rows(db_,
+                 "SELECT EXISTS(SELECT 1 FROM folders) OR EXISTS(SELECT 1 FROM items) OR "
+                 "EXISTS(SELECT 1 FROM attachments)");
+  if (!rows.Step()) Damaged("its tables cannot be read");
+  return rows.ColumnInt64(0) != 0 ? FileState::kStore : FileState::kNoFolders;
+}
+
+// Writes the whole layout (tables, the store's settings and its folders) in
+// one transaction, so that a failure or a crash leaves a file without any
+// table, which the next open creates afresh. False, writing nothing, when
+// the file became a store since it was checked.
+bool Store::CreateLayout(StoreLayout layout) {
+  Transaction tx(db_);
+  bool empty = false;
+  {
+    Statement st(db_, "SELECT NOT EXISTS(SELECT 1 FROM sqlite_schema)");
+    empty = st.Step() && st.ColumnInt64(0) != 0;
+  }
+  if (empty) {
+    for (const char* sql : kCreateTables) Exec(sql);
+    Exec(kCreateArrived);
+    id_ = NewStoreId();
+    Statement& st = Prepare("INSERT INTO meta(key, value) VALUES(?, ?)");
+    st.BindText(1, "format").BindText(2, kFormat).Run();
+    st.Reset();
+    st.BindText(1, "store_id").BindBlob(2, std::span<const std::uint8_t>(id_)).Run();
+    st.Reset();
+    st.BindText(1, "next_number").BindInt64(2, 1).Run();
+  } else {
+    if (Validate() != FileState::kNoFolders) return false;
+    if (!HasTable("arrived")) Exec(kCreateArrived);
+  }
+  std::uint64_t seq = 1;
+  const std::uint32_t root =
+      WriteFolder(0, "Personal Folders", kMailItemType, FolderRole::kRoot, seq++, DefaultMailViewXml());
+  WriteFolder(root, "Deleted Items", kMailItemType, FolderRole::kDeleted, seq++, DefaultMailViewXml());
+  if (layout == StoreLayout::kDefault) {
+    WriteFolder(root, "Inbox", kMailItemType, FolderRole::kInbox, seq++, DefaultMailViewXml());
+    WriteFolder(root, "Outbox", kMailItemType, FolderRole::kOutbox, seq++, DefaultMailViewXml());
+    WriteFolder(root, "Sent Items", kMailItemType, FolderRole::kSent, seq++, DefaultMailViewXml());
+    WriteFolder(root, "Contacts", kContactItemType, FolderRole::kContacts, seq++, host::DefaultContactsViewXml());
+  }
+  tx.Commit();
+  return true;
+}
+
+// Reads the whole store into memory. A row that cannot be read makes the
+// store unreadable (sqlite::Error): nothing is taken for the end of the rows.
+// Rows that read but make no sense (unknown folders, loops) are passed over.
+void Store::Load() {
+  Statement st(db_, "SELECT key, value FROM meta");
+  bool formatOk = false, idOk = false;
+  std::int64_t next = 0;
+  while (st.Step()) {
+    const std::string_view key = st.ColumnView(0);
+    if (key == "format") {
+      formatOk = st.ColumnView(1) == kFormat;
+    } else if (key == "store_id" && st.ColumnType(1) == SQLITE_BLOB && st.ColumnView(1).size() == 16) {
+      const std::string_view id = st.ColumnView(1);
+      std::copy(id.begin(), id.end(), id_.begin());
+      idOk = true;
+    } else if (key == "next_number" && st.ColumnType(1) == SQLITE_INTEGER) {
+      next = st.ColumnInt64(1);
+    }
+  }
+  if (!formatOk) NotAStore();
+  if (!idOk) Damaged("its store id is missing");
 
   std::unordered_map<std::uint32_t, FolderRecord> all;
-  if (sqlite3_prepare_v2(db_, "SELECT number, parent, name, item_type, role, view_xml, seq FROM folders", -1, &st,
-                         nullptr) != SQLITE_OK) {
-    notAStore();
-  }
+  st = Statement(db_, "SELECT number, parent, name, item_type, role, view_xml, seq FROM folders");
   std::uint32_t maxNumber = 0;
   std::uint64_t maxSeq = 0;
-  while (sqlite3_step(st) == SQLITE_ROW) {
+  while (st.Step()) {
     FolderRecord f;
     f.number = ColumnNumber(st, 0);
     f.parent = ColumnNumber(st, 1);
     f.name = ColumnText(st, 2);
-    f.defaultItemType = sqlite3_column_int(st, 3) == kContactItemType ? kContactItemType : kMailItemType;
+    f.defaultItemType = st.ColumnInt64(3) == kContactItemType ? kContactItemType : kMailItemType;
     f.role = RoleFromName(ColumnText(st, 4));
     f.viewXml = ColumnText(st, 5);
-    sqlite3_int64 seq = sqlite3_column_int64(st, 6);
+    std::int64_t seq = st.ColumnInt64(6);
     f.seq = seq < 0 ? 0 : static_cast<std::uint64_t>(seq);
     if (f.number == 0) continue;
     maxNumber = std::max(maxNumber, f.number);
     maxSeq = std::max(maxSeq, f.seq);
     all.emplace(f.number, std::move(f));
   }
-  sqlite3_finalize(st);
 
   // The top folder: the lowest-numbered folder with the root role and no parent.
   root_ = 0;
   for (const auto& [n, f] : all) {
     if (f.role == FolderRole::kRoot && f.parent == 0 && (root_ == 0 || n < root_)) root_ = n;
   }
-  if (root_ == 0) notAStore();
+  if (root_ == 0) Damaged("its top folder is missing");
 
   // Keep only the folders reachable from the top folder, so that damaged
   // parent links (cycles, missing parents) cannot confuse the tree.
@@ -415,24 +548,21 @@ void Store::Load() {
   }
 
   items_.clear();
-  if (sqlite3_prepare_v2(db_,
-                         "SELECT number, folder, seq, kind, message_class, unread, created, modified, submitted, "
-                         "props FROM items ORDER BY seq, number",
-                         -1, &st, nullptr) != SQLITE_OK) {
-    notAStore();
-  }
-  while (sqlite3_step(st) == SQLITE_ROW) {
+  st = Statement(db_,
+                 "SELECT number, folder, seq, kind, message_class, unread, created, modified, submitted, "
+                 "props FROM items ORDER BY seq, number");
+  while (st.Step()) {
     ItemRecord r;
     r.number = ColumnNumber(st, 0);
     r.folder = ColumnNumber(st, 1);
-    sqlite3_int64 seq = sqlite3_column_int64(st, 2);
+    std::int64_t seq = st.ColumnInt64(2);
     r.seq = seq < 0 ? 0 : static_cast<std::uint64_t>(seq);
-    r.kind = sqlite3_column_int(st, 3) == 1 ? ItemKind::kContact : ItemKind::kMail;
+    r.kind = st.ColumnInt64(3) == 1 ? ItemKind::kContact : ItemKind::kMail;
     r.messageClass = ColumnText(st, 4);
-    r.unread = sqlite3_column_int(st, 5) != 0;
+    r.unread = st.ColumnInt64(5) != 0;
     r.created = ColumnDate(st, 6);
     r.modified = ColumnDate(st, 7);
-    r.submitted = sqlite3_column_int(st, 8) != 0;
+    r.submitted = st.ColumnInt64(8) != 0;
     r.props = PropsFromJson(r.kind, ColumnText(st, 9));
     auto folder = folders_.find(r.folder);
     if (r.number == 0 || folder == folders_.end() || all.count(r.number)) continue;
@@ -441,25 +571,21 @@ void Store::Load() {
     folder->second.items.push_back(r.number);
     items_.emplace(r.number, std::move(r));
   }
-  sqlite3_finalize(st);
 
-  if (sqlite3_prepare_v2(db_, "SELECT item, name, data FROM attachments ORDER BY item, idx", -1, &st, nullptr) !=
-      SQLITE_OK) {
-    notAStore();
-  }
-  while (sqlite3_step(st) == SQLITE_ROW) {
+  st = Statement(db_, "SELECT item, name, data FROM attachments ORDER BY item, idx");
+  while (st.Step()) {
     auto it = items_.find(ColumnNumber(st, 0));
     if (it == items_.end()) continue;
     AttachmentData a;
     a.name = ColumnText(st, 1);
-    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, 2));
-    int len = sqlite3_column_bytes(st, 2);
-    if (p && len > 0) a.data.assign(p, p + len);
+    const std::string_view data = st.ColumnView(2);
+    a.data.assign(data.begin(), data.end());
     it->second.attachments.push_back(std::move(a));
   }
-  sqlite3_finalize(st);
 
-  nextNumber_ = static_cast<std::uint32_t>(std::max<std::int64_t>(next, std::int64_t{maxNumber} + 1));
+  nextNumber_ = static_cast<std::uint32_t>(
+      std::min<std::int64_t>(std::max<std::int64_t>(next, std::int64_t{maxNumber} + 1),
+                             std::numeric_limits<std::uint32_t>::max()));
   nextSeq_ = maxSeq + 1;
 }
 
@@ -490,11 +616,28 @@ bool Store::IsWithin(std::uint32_t folder, std::uint32_t ancestor) const {
   return false;
 }
 
+// Takes the next entry number from the file's counter and advances it; runs
+// inside the caller's write transaction, so no other process can take the
+// same number. The counter never goes below a number in use, nor below the
+// numbers this process has handed out; the caller advances nextNumber_ once
+// its transaction has committed.
 std::uint32_t Store::NextNumber() {
-  if (nextNumber_ == std::numeric_limits<std::uint32_t>::max()) Fail("no more entry ids");
-  std::uint32_t n = nextNumber_;
-  ExecWithNumber("UPDATE meta SET value = ? WHERE key = 'next_number'", std::int64_t{n} + 1);
-  return n;
+  Statement& st = Prepare(
+      "SELECT (SELECT value FROM meta WHERE key = 'next_number'), (SELECT max(number) FROM items), "
+      "(SELECT max(number) FROM folders)");
+  std::int64_t n = nextNumber_;
+  {
+    ResetOnExit done(st);
+    if (!st.Step()) Fail("the entry id counter cannot be read");
+    if (st.ColumnType(0) == SQLITE_INTEGER) n = std::max(n, st.ColumnInt64(0));
+    n = std::max(n, st.ColumnInt64(1) + 1);
+    n = std::max(n, st.ColumnInt64(2) + 1);
+  }
+  if (n >= std::numeric_limits<std::uint32_t>::max()) Fail("no more entry ids");
+  Statement& up = Prepare(
+      "INSERT INTO meta(key, value) VALUES('next_number', ?) ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+  up.BindInt64(1, n + 1).Run();
+  return static_cast<std::uint32_t>(n);
 }
 
 void Store::Touch(std::uint32_t folder) {
@@ -502,26 +645,32 @@ void Store::Touch(std::uint32_t folder) {
   if (it != folders_.end()) ++it->second.version;
 }
 
+// Inserts a folder row with a new number (inside the caller's transaction).
+std::uint32_t Store::WriteFolder(std::uint32_t parent, const std::string& name, std::int32_t itemType,
+                                 FolderRole role, std::uint64_t seq, const std::string& xml) {
+  const std::uint32_t n = NextNumber();
+  Statement& st = Prepare(
+      "INSERT INTO folders(number, parent, name, item_type, role, view_xml, seq) VALUES(?, ?, ?, ?, ?, ?, ?)");
+  st.BindInt64(1, n).BindInt64(2, parent).BindText(3, name).BindInt64(4, itemType);
+  st.BindText(5, RoleName(role)).BindText(6, xml).BindInt64(7, static_cast<std::int64_t>(seq));
+  st.Run();
+  return n;
+}
+
 std::uint32_t Store::CreateFolder(std::uint32_t parent, const std::string& name, std::int32_t itemType,
                                   FolderRole role) {
   if (parent != 0 && !Folder(parent)) throw HostError(kNotFoundMessage);
-  Tx tx(*this);
-  std::uint32_t n = NextNumber();
   std::string xml = itemType == kContactItemType ? host::DefaultContactsViewXml() : DefaultMailViewXml();
-  std::uint64_t seq = nextSeq_;
-  sqlite3_stmt* st = Prepare(
-      "INSERT INTO folders(number, parent, name, item_type, role, view_xml, seq) VALUES(?, ?, ?, ?, ?, ?, ?)");
-  sqlite3_bind_int64(st, 1, n);
-  sqlite3_bind_int64(st, 2, parent);
-  sqlite3_bind_text(st, 3, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int(st, 4, itemType);
-  sqlite3_bind_text(st, 5, RoleName(role), -1, SQLITE_STATIC);
-  sqlite3_bind_text(st, 6, xml.data(), static_cast<int>(xml.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int64(st, 7, static_cast<sqlite3_int64>(seq));
-  Step(st, db_, path_);
-  tx.Commit();
-  ++nextNumber_;
-  ++nextSeq_;
+  const std::uint64_t seq = nextSeq_;
+  const std::uint32_t n = Guarded([&] {
+    Transaction tx(db_);
+    if (parent != 0 && ExecWithNumber(kFolderExists, parent) == 0) throw HostError(kNotFoundMessage);
+    const std::uint32_t number = WriteFolder(parent, name, itemType, role, seq, xml);
+    tx.Commit();
+    return number;
+  });
+  nextNumber_ = n + 1;
+  nextSeq_ = seq + 1;
   FolderRecord f;
   f.number = n;
   f.parent = parent;
@@ -535,21 +684,25 @@ std::uint32_t Store::CreateFolder(std::uint32_t parent, const std::string& name,
   return n;
 }
 
-// Runs one statement whose only parameter is a number.
-void Store::ExecWithNumber(const char* sql, std::int64_t number) {
-  sqlite3_stmt* st = Prepare(sql);
-  sqlite3_bind_int64(st, 1, number);
-  Step(st, db_, path_);
+// Runs one statement whose only parameter is a number. For a statement that
+// changes rows: how many it changed; for a query: 1 when it gave a row.
+std::int64_t Store::ExecWithNumber(const char* sql, std::int64_t number) {
+  Statement& st = Prepare(sql);
+  ResetOnExit done(st);
+  st.BindInt64(1, number);
+  if (st.Step()) return 1;
+  return sqlite3_stmt_readonly(st.Handle()) ? 0 : db_.Changes();
 }
 
 // Writes one text column of a folder's row; returns the cached folder.
 FolderRecord& Store::UpdateFolderText(std::uint32_t number, const char* sql, const std::string& value) {
   auto it = folders_.find(number);
   if (it == folders_.end()) throw HostError(kNotFoundMessage);
-  sqlite3_stmt* st = Prepare(sql);
-  sqlite3_bind_text(st, 1, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int64(st, 2, number);
-  Step(st, db_, path_);
+  Guarded([&] {
+    Statement& st = Prepare(sql);
+    st.BindText(1, value).BindInt64(2, number).Run();
+    if (db_.Changes() == 0) throw HostError(kNotFoundMessage);
+  });
   return it->second;
 }
 
@@ -565,13 +718,16 @@ void Store::MoveFolder(std::uint32_t number, std::uint32_t newParent) {
   auto it = folders_.find(number);
   if (it == folders_.end() || !Folder(newParent) || number == root_) throw HostError(kNotFoundMessage);
   if (IsWithin(newParent, number)) throw HostError("A folder cannot be moved into one of its own subfolders.");
-  std::uint64_t seq = nextSeq_;
-  sqlite3_stmt* st = Prepare("UPDATE folders SET parent = ?, seq = ? WHERE number = ?");
-  sqlite3_bind_int64(st, 1, newParent);
-  sqlite3_bind_int64(st, 2, static_cast<sqlite3_int64>(seq));
-  sqlite3_bind_int64(st, 3, number);
-  Step(st, db_, path_);
-  ++nextSeq_;
+  const std::uint64_t seq = nextSeq_;
+  Guarded([&] {
+    Transaction tx(db_);
+    if (ExecWithNumber(kFolderExists, newParent) == 0) throw HostError(kNotFoundMessage);
+    Statement& st = Prepare("UPDATE folders SET parent = ?, seq = ? WHERE number = ?");
+    st.BindInt64(1, newParent).BindInt64(2, static_cast<std::int64_t>(seq)).BindInt64(3, number).Run();
+    if (db_.Changes() == 0) throw HostError(kNotFoundMessage);
+    tx.Commit();
+  });
+  nextSeq_ = seq + 1;
   auto& oldKids = folders_[it->second.parent].children;
   oldKids.erase(std::remove(oldKids.begin(), oldKids.end(), number), oldKids.end());
   folders_[newParent].children.push_back(number);
@@ -586,15 +742,19 @@ void Store::DeleteFolderTree(std::uint32_t number) {
   for (std::size_t i = 0; i < tree.size(); ++i) {
     for (auto c : folders_[tree[i]].children) tree.push_back(c);
   }
-  Tx tx(*this);
-  for (auto f : tree) {
-    for (auto item : folders_[f].items) {
-      ExecWithNumber("DELETE FROM attachments WHERE item = ?", item);
+  Guarded([&] {
+    Transaction tx(db_);
+    // The folder itself must still be there; subfolders another process
+    // removed already are gone as wanted.
+    if (ExecWithNumber("DELETE FROM folders WHERE number = ?", number) == 0) throw HostError(kNotFoundMessage);
+    for (auto f : tree) {
+      // By the rows of the file, so that items another process put there go too.
+      ExecWithNumber("DELETE FROM attachments WHERE item IN (SELECT number FROM items WHERE folder = ?)", f);
+      ExecWithNumber("DELETE FROM items WHERE folder = ?", f);
+      if (f != number) ExecWithNumber("DELETE FROM folders WHERE number = ?", f);
     }
-    ExecWithNumber("DELETE FROM items WHERE folder = ?", f);
-    ExecWithNumber("DELETE FROM folders WHERE number = ?", f);
-  }
-  tx.Commit();
+    tx.Commit();
+  });
   std::uint32_t parent = it->second.parent;
   auto& kids = folders_[parent].children;
   kids.erase(std::remove(kids.begin(), kids.end(), number), kids.end());
@@ -604,56 +764,94 @@ void Store::DeleteFolderTree(std::uint32_t number) {
   }
 }
 
-void Store::BindItem(sqlite3_stmt* st, const ItemRecord& r) {
+void Store::BindItem(Statement& st, const ItemRecord& r) {
   // Columns in the order of the statements below: folder, seq, kind,
   // message_class, unread, created, modified, submitted, props, number.
-  sqlite3_bind_int64(st, 1, r.folder);
-  sqlite3_bind_int64(st, 2, static_cast<sqlite3_int64>(r.seq));
-  sqlite3_bind_int(st, 3, r.kind == ItemKind::kContact ? 1 : 0);
-  sqlite3_bind_text(st, 4, r.messageClass.data(), static_cast<int>(r.messageClass.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int(st, 5, r.unread ? 1 : 0);
-  sqlite3_bind_int64(st, 6, r.created.SecondsSinceZero());
-  sqlite3_bind_int64(st, 7, r.modified.SecondsSinceZero());
-  sqlite3_bind_int(st, 8, r.submitted ? 1 : 0);
-  std::string json = PropsToJson(r);
-  sqlite3_bind_text(st, 9, json.data(), static_cast<int>(json.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int64(st, 10, r.number);
+  st.BindInt64(1, r.folder);
+  st.BindInt64(2, static_cast<std::int64_t>(r.seq));
+  st.BindInt64(3, r.kind == ItemKind::kContact ? 1 : 0);
+  st.BindText(4, r.messageClass);
+  st.BindInt64(5, r.unread ? 1 : 0);
+  st.BindInt64(6, r.created.SecondsSinceZero());
+  st.BindInt64(7, r.modified.SecondsSinceZero());
+  st.BindInt64(8, r.submitted ? 1 : 0);
+  st.BindText(9, PropsToJson(r));
+  st.BindInt64(10, r.number);
 }
 
 void Store::WriteAttachments(const ItemRecord& r) {
   ExecWithNumber("DELETE FROM attachments WHERE item = ?", r.number);
   int idx = 0;
   for (const auto& a : r.attachments) {
-    sqlite3_stmt* st = Prepare("INSERT INTO attachments(item, idx, name, data) VALUES(?, ?, ?, ?)");
-    sqlite3_bind_int64(st, 1, r.number);
-    sqlite3_bind_int(st, 2, idx++);
-    sqlite3_bind_text(st, 3, a.name.data(), static_cast<int>(a.name.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_blob(st, 4, a.data.empty() ? "" : static_cast<const void*>(a.data.data()),
-                      static_cast<int>(a.data.size()), SQLITE_TRANSIENT);
-    Step(st, db_, path_);
+    Statement& st = Prepare("INSERT INTO attachments(item, idx, name, data) VALUES(?, ?, ?, ?)");
+    st.BindInt64(1, r.number).BindInt64(2, idx++).BindText(3, a.name).BindBlob(4, std::span(a.data)).Run();
   }
 }
 
-std::uint32_t Store::InsertItem(ItemRecord record) {
-  auto folder = folders_.find(record.folder);
-  if (folder == folders_.end()) throw HostError(kNotFoundMessage);
-  Tx tx(*this);
+// Inserts the record's rows with a new number and seq, which it sets (inside
+// the caller's transaction).
+void Store::WriteNewItem(ItemRecord& record) {
+  if (ExecWithNumber(kFolderExists, record.folder) == 0) throw HostError(kNotFoundMessage);
   record.number = NextNumber();
   record.seq = nextSeq_;
-  sqlite3_stmt* st = Prepare(
+  Statement& st = Prepare(
       "INSERT INTO items(folder, seq, kind, message_class, unread, created, modified, submitted, props, number) "
       "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   BindItem(st, record);
-  Step(st, db_, path_);
+  st.Run();
   if (!record.attachments.empty()) WriteAttachments(record);
-  tx.Commit();
-  ++nextNumber_;
-  ++nextSeq_;
-  std::uint32_t n = record.number;
-  folder->second.items.push_back(n);
-  ++folder->second.version;
-  items_.emplace(n, std::move(record));
+}
+
+// After the transaction of WriteNewItem has committed.
+void Store::AddItemToMemory(ItemRecord record) {
+  nextNumber_ = record.number + 1;
+  nextSeq_ = record.seq + 1;
+  auto& folder = folders_[record.folder];
+  folder.items.push_back(record.number);
+  ++folder.version;
+  items_.emplace(record.number, std::move(record));
+}
+
+std::uint32_t Store::InsertItem(ItemRecord record) {
+  if (!Folder(record.folder)) throw HostError(kNotFoundMessage);
+  Guarded([&] {
+    Transaction tx(db_);
+    WriteNewItem(record);
+    tx.Commit();
+  });
+  const std::uint32_t n = record.number;
+  AddItemToMemory(std::move(record));
   return n;
+}
+
+std::uint32_t Store::InsertArrived(ItemRecord record, const std::string& key) {
+  if (!Folder(record.folder)) throw HostError(kNotFoundMessage);
+  const bool added = Guarded([&] {
+    Transaction tx(db_);
+    Statement& st = Prepare("INSERT INTO arrived(key) VALUES(?) ON CONFLICT(key) DO NOTHING");
+    st.BindText(1, key).Run();
+    if (db_.Changes() == 0) return false;  // stored before: nothing is written
+    WriteNewItem(record);
+    tx.Commit();
+    return true;
+  });
+  if (!added) return 0;
+  const std::uint32_t n = record.number;
+  AddItemToMemory(std::move(record));
+  return n;
+}
+
+bool Store::HasArrived(const std::string& key) const {
+  return Guarded([&] {
+    Statement& st = Prepare("SELECT 1 FROM arrived WHERE key = ?");
+    ResetOnExit done(st);
+    st.BindText(1, key);
+    return st.Step();
+  });
+}
+
+void Store::ForgetArrived(const std::string& key) {
+  Guarded([&] { Prepare("DELETE FROM arrived WHERE key = ?").BindText(1, key).Run(); });
 }
 
 void Store::UpdateItem(const ItemRecord& record, bool attachments) {
@@ -663,14 +861,17 @@ void Store::UpdateItem(const ItemRecord& record, bool attachments) {
   copy.folder = it->second.folder;
   copy.seq = it->second.seq;
   if (!attachments) copy.attachments = it->second.attachments;
-  Tx tx(*this);
-  sqlite3_stmt* st = Prepare(
-      "UPDATE items SET folder = ?, seq = ?, kind = ?, message_class = ?, unread = ?, created = ?, modified = ?, "
-      "submitted = ?, props = ? WHERE number = ?");
-  BindItem(st, copy);
-  Step(st, db_, path_);
-  if (attachments) WriteAttachments(copy);
-  tx.Commit();
+  Guarded([&] {
+    Transaction tx(db_);
+    Statement& st = Prepare(
+        "UPDATE items SET folder = ?, seq = ?, kind = ?, message_class = ?, unread = ?, created = ?, modified = ?, "
+        "submitted = ?, props = ? WHERE number = ?");
+    BindItem(st, copy);
+    st.Run();
+    if (db_.Changes() == 0) throw HostError(kMovedOrDeletedMessage);
+    if (attachments) WriteAttachments(copy);
+    tx.Commit();
+  });
   it->second = std::move(copy);
   Touch(it->second.folder);
 }
@@ -678,10 +879,11 @@ void Store::UpdateItem(const ItemRecord& record, bool attachments) {
 void Store::SetUnread(std::uint32_t number, bool unread) {
   auto it = items_.find(number);
   if (it == items_.end()) throw HostError(kMovedOrDeletedMessage);
-  sqlite3_stmt* st = Prepare("UPDATE items SET unread = ? WHERE number = ?");
-  sqlite3_bind_int(st, 1, unread ? 1 : 0);
-  sqlite3_bind_int64(st, 2, number);
-  Step(st, db_, path_);
+  Guarded([&] {
+    Statement& st = Prepare("UPDATE items SET unread = ? WHERE number = ?");
+    st.BindInt64(1, unread ? 1 : 0).BindInt64(2, number).Run();
+    if (db_.Changes() == 0) throw HostError(kMovedOrDeletedMessage);
+  });
   it->second.unread = unread;
   auto folder = folders_.find(it->second.folder);
   if (folder != folders_.end()) ++folder->second.unreadVersion;
@@ -692,13 +894,16 @@ void Store::MoveItem(std::uint32_t number, std::uint32_t folder) {
   auto target = folders_.find(folder);
   if (it == items_.end()) throw HostError(kMovedOrDeletedMessage);
   if (target == folders_.end()) throw HostError(kNotFoundMessage);
-  std::uint64_t seq = nextSeq_;
-  sqlite3_stmt* st = Prepare("UPDATE items SET folder = ?, seq = ? WHERE number = ?");
-  sqlite3_bind_int64(st, 1, folder);
-  sqlite3_bind_int64(st, 2, static_cast<sqlite3_int64>(seq));
-  sqlite3_bind_int64(st, 3, number);
-  Step(st, db_, path_);
-  ++nextSeq_;
+  const std::uint64_t seq = nextSeq_;
+  Guarded([&] {
+    Transaction tx(db_);
+    if (ExecWithNumber(kFolderExists, folder) == 0) throw HostError(kNotFoundMessage);
+    Statement& st = Prepare("UPDATE items SET folder = ?, seq = ? WHERE number = ?");
+    st.BindInt64(1, folder).BindInt64(2, static_cast<std::int64_t>(seq)).BindInt64(3, number).Run();
+    if (db_.Changes() == 0) throw HostError(kMovedOrDeletedMessage);
+    tx.Commit();
+  });
+  nextSeq_ = seq + 1;
   auto& from = folders_[it->second.folder];
   from.items.erase(std::remove(from.items.begin(), from.items.end(), number), from.items.end());
   ++from.version;
@@ -711,10 +916,12 @@ void Store::MoveItem(std::uint32_t number, std::uint32_t folder) {
 void Store::DeleteItem(std::uint32_t number) {
   auto it = items_.find(number);
   if (it == items_.end()) throw HostError(kMovedOrDeletedMessage);
-  Tx tx(*this);
-  ExecWithNumber("DELETE FROM attachments WHERE item = ?", number);
-  ExecWithNumber("DELETE FROM items WHERE number = ?", number);
-  tx.Commit();
+  Guarded([&] {
+    Transaction tx(db_);
+    ExecWithNumber("DELETE FROM attachments WHERE item = ?", number);
+    if (ExecWithNumber("DELETE FROM items WHERE number = ?", number) == 0) throw HostError(kMovedOrDeletedMessage);
+    tx.Commit();
+  });
   auto& from = folders_[it->second.folder];
   from.items.erase(std::remove(from.items.begin(), from.items.end(), number), from.items.end());
   ++from.version;

@@ -6,8 +6,6 @@
 //
 // This is the storage layer below the object model (host/object_model.hpp);
 // programs use the object model.
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -19,6 +17,7 @@
 #include "host/contact_properties.hpp"
 #include "host/entry_id.hpp"
 #include "host/value.hpp"
+#include "platform/sqlite.hpp"
 
 namespace host::detail {
 
@@ -78,7 +77,8 @@ std::string DefaultMailViewXml();
 class Store {
  public:
   // Opens the store file, creating it with the layout when it does not
-  // exist or is empty. Throws HostError for a file that is not a store.
+  // exist, is empty or holds no tables yet. Throws HostError for a file that
+  // is not a store or cannot be read whole; such a file is left as it was.
   static std::shared_ptr<Store> Open(const std::filesystem::path& path, StoreLayout layout);
   ~Store();
   Store(const Store&) = delete;
@@ -86,7 +86,7 @@ class Store {
 
   const StoreId& Id() const { return id_; }
   const std::filesystem::path& Path() const { return path_; }
-  bool IsOpen() const { return db_ != nullptr; }
+  bool IsOpen() const { return db_.IsOpen(); }
   void Close();
 
   std::uint32_t Root() const { return root_; }
@@ -98,8 +98,9 @@ class Store {
   // True when `folder` is `ancestor` or lies below it.
   bool IsWithin(std::uint32_t folder, std::uint32_t ancestor) const;
 
-  // Changes. Each is one transaction; HostError when the file refuses it
-  // (the in-memory copy then stays as it was).
+  // Changes. Each is one transaction; HostError when the file refuses it or
+  // no longer holds the folder or item (another process deleted it); the
+  // in-memory copy then stays as it was.
   std::uint32_t CreateFolder(std::uint32_t parent, const std::string& name, std::int32_t itemType,
                              FolderRole role);
   void RenameFolder(std::uint32_t number, const std::string& name);
@@ -118,22 +119,46 @@ class Store {
   void MoveItem(std::uint32_t number, std::uint32_t folder);
   void DeleteItem(std::uint32_t number);
 
+  // Mail arriving from a transport, stored exactly once. `key` is the
+  // transport's unique name of the message. InsertArrived adds the record as
+  // InsertItem does and records the key, both in one transaction; when the
+  // key is recorded already it adds nothing and returns 0.
+  std::uint32_t InsertArrived(ItemRecord record, const std::string& key);
+  // Whether the key is recorded (asks the file: another process may have
+  // recorded it).
+  bool HasArrived(const std::string& key) const;
+  // Removes the key's record, if any; the item stays.
+  void ForgetArrived(const std::string& key);
+
  private:
+  enum class FileState { kStore, kNoLayout, kNoFolders };
   Store() = default;
-  class Tx;
+  template <typename F>
+  auto Guarded(F&& f) const -> decltype(f());
+  platform::sqlite::Statement& Prepare(const char* sql) const;
   void Exec(const char* sql);
-  sqlite3_stmt* Prepare(const char* sql);
-  void CreateLayout(StoreLayout layout);
+  FileState Validate();
+  bool CreateLayout(StoreLayout layout);
+  void EnsureArrivedTable();
+  bool HasTable(const char* name) const;
   void Load();
   std::uint32_t NextNumber();
-  void BindItem(sqlite3_stmt* st, const ItemRecord& r);
+  std::uint32_t WriteFolder(std::uint32_t parent, const std::string& name, std::int32_t itemType, FolderRole role,
+                            std::uint64_t seq, const std::string& xml);
+  void WriteNewItem(ItemRecord& record);
+  void AddItemToMemory(ItemRecord record);
+  void BindItem(platform::sqlite::Statement& st, const ItemRecord& r);
   void WriteAttachments(const ItemRecord& r);
   void Touch(std::uint32_t folder);
-  void ExecWithNumber(const char* sql, std::int64_t number);
+  std::int64_t ExecWithNumber(const char* sql, std::int64_t number);
   FolderRecord& UpdateFolderText(std::uint32_t number, const char* sql, const std::string& value);
-  [[noreturn]] void Fail(const std::string& what);
+  [[noreturn]] void Fail(const std::string& what) const;
+  [[noreturn]] void Damaged(const std::string& why) const;
+  [[noreturn]] void NotAStore() const;
 
-  sqlite3* db_ = nullptr;
+  // The connection outlives its statements (members go in reverse order).
+  mutable platform::sqlite::Connection db_;
+  mutable std::unordered_map<std::string, platform::sqlite::Statement> statements_;
   std::filesystem::path path_;
   StoreId id_{};
   std::uint32_t root_ = 0;
@@ -141,7 +166,6 @@ class Store {
   std::uint64_t nextSeq_ = 1;
   std::unordered_map<std::uint32_t, FolderRecord> folders_;
   std::unordered_map<std::uint32_t, ItemRecord> items_;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
 };
 
 // The schema of an item kind.

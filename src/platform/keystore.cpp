@@ -1,11 +1,10 @@
 #include "platform/keystore.hpp"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
 
+#include "platform/sqlite.hpp"
 #include "platform/text.hpp"
 
 namespace platform {
@@ -66,19 +65,7 @@ constexpr const char* kSqlDeleteValue =
 constexpr const char* kSqlFindByData =
     "SELECT name FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
     "AND type=?2 AND data=?3 ORDER BY seq LIMIT 1";
-constexpr const char* kSqlFindByDataSeq =
-    "SELECT name, seq FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
-    "AND type=?2 AND data IN (?3, ?4) ORDER BY seq LIMIT 1";
-constexpr const char* kSqlTypesBelow =
-    "SELECT name, type, data, seq FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
-    "AND type<?2 AND seq<?3 ORDER BY seq";
-constexpr const char* kSqlTypesAbove =
-    "SELECT name, type, data, seq FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
-    "AND type>?2 AND seq<?3 ORDER BY seq";
 constexpr const char* kSqlDataVersion = "PRAGMA data_version";
-constexpr const char* kSqlBegin = "BEGIN IMMEDIATE";
-constexpr const char* kSqlCommit = "COMMIT";
-constexpr const char* kSqlRollback = "ROLLBACK";
 
 // Input shown in error messages, cut so that a hostile megabyte-long name
 // does not end up in a log line.
@@ -149,97 +136,64 @@ std::string FoldValueName(std::string_view name) {
   return FoldCase(name);
 }
 
-// A prepared statement kept for the life of the store.
-class Statement {
- public:
-  Statement() = default;
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  ~Statement() { sqlite3_finalize(stmt_); }
-
-  void Prepare(sqlite3* db, const char* sql) {
-    db_ = db;
-    if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) != SQLITE_OK) {
-      throw KeyStoreError(std::string("Key store: cannot prepare statement: ") + sqlite3_errmsg(db));
-    }
-  }
-  void Finalize() {
-    sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-  }
-  sqlite3_stmt* get() const { return stmt_; }
-  sqlite3* db() const { return db_; }
-
- private:
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// One use of a prepared statement: binds, steps, and resets it on exit so
-// that no read transaction stays open between calls.
+// One use of a prepared statement: binds without copying, steps, and resets
+// the statement on exit so that no read transaction stays open between calls.
 class Use {
  public:
-  explicit Use(Statement& s) : s_(s.get()), db_(s.db()) {}
+  explicit Use(sqlite::Statement& s) : s_(s) {}
   Use(const Use&) = delete;
   Use& operator=(const Use&) = delete;
-  ~Use() { sqlite3_reset(s_); }
+  ~Use() { s_.Reset(); }
 
   Use& Bytes(int i, std::string_view b) {
-    // A null pointer would bind NULL; an empty blob needs a real address.
-    static const char kEmpty = 0;
-    Check(sqlite3_bind_blob(s_, i, b.empty() ? &kEmpty : b.data(), static_cast<int>(b.size()),
-                            SQLITE_STATIC));
+    s_.BindBlob(i, b, false);
     return *this;
   }
   Use& Bytes(int i, std::span<const std::uint8_t> b) {
-    return Bytes(i, std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+    s_.BindBlob(i, b, false);
+    return *this;
   }
   Use& Int(int i, std::int64_t v) {
-    Check(sqlite3_bind_int64(s_, i, v));
+    s_.BindInt64(i, v);
+    return *this;
+  }
+  Use& Null(int i) {
+    s_.BindNull(i);
     return *this;
   }
   // True when a row is available, false when done.
-  bool Step() {
-    const int rc = sqlite3_step(s_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    Fail(rc);
-  }
-  void Run() {
-    while (Step()) {
-    }
-  }
-  std::int64_t IntAt(int col) const { return sqlite3_column_int64(s_, col); }
-  std::string TextAt(int col) const {
-    const auto* p = static_cast<const char*>(sqlite3_column_blob(s_, col));
-    const int n = sqlite3_column_bytes(s_, col);
-    return p ? std::string(p, static_cast<std::size_t>(n)) : std::string();
-  }
-  std::vector<std::uint8_t> BytesAt(int col) const {
-    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(s_, col));
-    const int n = sqlite3_column_bytes(s_, col);
-    return p ? std::vector<std::uint8_t>(p, p + n) : std::vector<std::uint8_t>();
-  }
+  bool Step() { return s_.Step(); }
+  void Run() { s_.Run(); }
+  std::int64_t IntAt(int col) const { return s_.ColumnInt64(col); }
+  std::string TextAt(int col) const { return s_.ColumnText(col); }
+  std::vector<std::uint8_t> BytesAt(int col) const { return s_.ColumnBlob(col); }
 
  private:
-  void Check(int rc) {
-    if (rc != SQLITE_OK) Fail(rc);
-  }
-  [[noreturn]] void Fail(int rc) {
-    std::string msg = "Key store failure: ";
-    msg += sqlite3_errstr(rc);
-    const char* detail = sqlite3_errmsg(db_);
-    if (detail && std::string_view(detail) != sqlite3_errstr(rc)) {
-      msg += " (";
-      msg += detail;
-      msg += ")";
-    }
-    throw KeyStoreError(msg);
-  }
-
-  sqlite3_stmt* s_;
-  sqlite3* db_;
+  sqlite::Statement& s_;
 };
+
+// The key store's error for a failure of the database.
+KeyStoreError Failure(const sqlite::Error& e) {
+  std::string msg = "Key store failure: ";
+  const std::string_view kind = sqlite3_errstr(e.Code());
+  msg += kind;
+  if (kind != e.what()) {
+    msg += " (";
+    msg += e.what();
+    msg += ")";
+  }
+  return KeyStoreError(msg);
+}
+
+// Runs `f`, reporting database failures as KeyStoreError.
+template <typename F>
+auto Guarded(F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const sqlite::Error& e) {
+    throw Failure(e);
+  }
+}
 
 // The listing of one key's subkeys or value names, kept so that walking
 // indexes 0,1,2,... reads the database once.
@@ -252,20 +206,12 @@ struct Listing {
 class SqliteKeyStore final : public KeyStore {
  public:
   explicit SqliteKeyStore(const std::filesystem::path& file) : file_(file) {
-    // One connection per handle, used by one thread at a time: SQLite's own
-    // per-call mutex is not needed.
-    const int rc = sqlite3_open_v2(file.c_str(), &db_,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
-    if (rc != SQLITE_OK) {
-      const std::string why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-      sqlite3_close(db_);
-      db_ = nullptr;
-      throw KeyStoreError("Cannot open key store " + file.string() + ": " + why);
-    }
     try {
+      // One connection per handle, used by one thread at a time: SQLite's own
+      // per-call mutex is not needed.
+      db_ = sqlite::Connection(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
       Setup();
-    } catch (const KeyStoreError& e) {
+    } catch (const std::exception& e) {
       Close();
       throw KeyStoreError("Cannot open key store " + file.string() + ": " + e.what());
     }
@@ -275,55 +221,61 @@ class SqliteKeyStore final : public KeyStore {
 
   bool KeyExists(std::string_view path) override {
     const KeyPath p = ParsePath(path);
-    return FindKey(p.fold).has_value();
+    return Guarded([&] { return FindKey(p.fold).has_value(); });
   }
 
   bool CreateKey(std::string_view path) override {
     const KeyPath p = ParsePath(path);
-    if (FindKey(p.fold)) return false;
-    Invalidate();
-    Transaction tx(*this);
-    std::int64_t parent = 1;
-    bool created = false;
-    std::string prefix;
-    for (std::size_t i = 0; i < p.parts.size(); ++i) {
-      const std::string part_fold = FoldCase(p.parts[i]);
-      if (i > 0) prefix += '\\';
-      prefix += part_fold;
-      if (auto id = FindKey(prefix)) {
-        parent = *id;
-        continue;
+    return Guarded([&] {
+      if (FindKey(p.fold)) return false;
+      Invalidate();
+      sqlite::Transaction tx(db_);
+      std::int64_t parent = 1;
+      bool created = false;
+      std::string prefix;
+      for (std::size_t i = 0; i < p.parts.size(); ++i) {
+        const std::string part_fold = FoldCase(p.parts[i]);
+        if (i > 0) prefix += '\\';
+        prefix += part_fold;
+        if (auto id = FindKey(prefix)) {
+          parent = *id;
+          continue;
+        }
+        Use u(insert_key_);
+        u.Int(1, parent).Bytes(2, p.parts[i]).Bytes(3, part_fold).Bytes(4, prefix).Run();
+        parent = db_.LastInsertRowid();
+        created = i + 1 == p.parts.size();
       }
-      Use u(insert_key_);
-      u.Int(1, parent).Bytes(2, p.parts[i]).Bytes(3, part_fold).Bytes(4, prefix).Run();
-      parent = sqlite3_last_insert_rowid(db_);
-      created = i + 1 == p.parts.size();
-    }
-    tx.Commit();
-    return created;
+      tx.Commit();
+      return created;
+    });
   }
 
   std::optional<RegValue> QueryValue(std::string_view path, std::string_view name) override {
     const KeyPath p = ParsePath(path);
     const std::string name_fold = FoldValueName(name);
-    Use u(query_value_);
-    u.Bytes(1, p.fold).Bytes(2, name_fold);
-    if (!u.Step()) return std::nullopt;
-    RegValue v;
-    v.type = static_cast<std::uint32_t>(u.IntAt(0));
-    v.data = u.BytesAt(1);
-    return v;
+    return Guarded([&]() -> std::optional<RegValue> {
+      Use u(query_value_);
+      u.Bytes(1, p.fold).Bytes(2, name_fold);
+      if (!u.Step()) return std::nullopt;
+      RegValue v;
+      v.type = static_cast<std::uint32_t>(u.IntAt(0));
+      v.data = u.BytesAt(1);
+      return v;
+    });
   }
 
   bool SetValue(std::string_view path, std::string_view name, std::uint32_t type,
                 std::span<const std::uint8_t> data) override {
     const KeyPath p = ParsePath(path);
     const std::string name_fold = FoldValueName(name);
-    Invalidate();
-    // One statement in autocommit mode: one atomic transaction.
-    Use u(set_value_);
-    u.Bytes(1, p.fold).Bytes(2, name).Bytes(3, name_fold).Int(4, type).Bytes(5, data).Run();
-    return sqlite3_changes(db_) > 0;
+    return Guarded([&] {
+      Invalidate();
+      // One statement in autocommit mode: one atomic transaction.
+      Use u(set_value_);
+      u.Bytes(1, p.fold).Bytes(2, name).Bytes(3, name_fold).Int(4, type).Bytes(5, data).Run();
+      return db_.Changes() > 0;
+    });
   }
 
   std::optional<std::string> EnumSubKey(std::string_view path, std::size_t index) override {
@@ -345,120 +297,119 @@ class SqliteKeyStore final : public KeyStore {
   DeleteKeyResult DeleteKey(std::string_view path) override {
     const KeyPath p = ParsePath(path);
     if (p.parts.empty()) throw KeyStoreInputError("The root key cannot be deleted");
-    Invalidate();
-    Transaction tx(*this);
-    const auto id = FindKey(p.fold);
-    if (!id) return DeleteKeyResult::kNotFound;
-    {
-      Use u(has_child_);
-      if (u.Int(1, *id).Step()) return DeleteKeyResult::kHasSubKeys;
-    }
-    {
-      Use u(delete_key_values_);
-      u.Int(1, *id).Run();
-    }
-    {
-      Use u(delete_key_);
-      u.Int(1, *id).Run();
-    }
-    tx.Commit();
-    return DeleteKeyResult::kDeleted;
+    return Guarded([&] {
+      Invalidate();
+      sqlite::Transaction tx(db_);
+      const auto id = FindKey(p.fold);
+      if (!id) return DeleteKeyResult::kNotFound;
+      {
+        Use u(has_child_);
+        if (u.Int(1, *id).Step()) return DeleteKeyResult::kHasSubKeys;
+      }
+      {
+        Use u(delete_key_values_);
+        u.Int(1, *id).Run();
+      }
+      {
+        Use u(delete_key_);
+        u.Int(1, *id).Run();
+      }
+      tx.Commit();
+      return DeleteKeyResult::kDeleted;
+    });
   }
 
   bool DeleteValue(std::string_view path, std::string_view name) override {
     const KeyPath p = ParsePath(path);
     const std::string name_fold = FoldValueName(name);
-    Invalidate();
-    Use u(delete_value_);
-    u.Bytes(1, p.fold).Bytes(2, name_fold).Run();
-    return sqlite3_changes(db_) > 0;
+    return Guarded([&] {
+      Invalidate();
+      Use u(delete_value_);
+      u.Bytes(1, p.fold).Bytes(2, name_fold).Run();
+      return db_.Changes() > 0;
+    });
   }
 
   std::optional<std::string> FindValueByData(std::string_view path, std::uint32_t type,
                                              std::span<const std::uint8_t> data) override {
     const KeyPath p = ParsePath(path);
-    Use u(find_by_data_);
-    u.Bytes(1, p.fold).Int(2, type).Bytes(3, data);
-    if (!u.Step()) return std::nullopt;
-    return u.TextAt(0);
+    return Guarded([&]() -> std::optional<std::string> {
+      Use u(find_by_data_);
+      u.Bytes(1, p.fold).Int(2, type).Bytes(3, data);
+      if (!u.Step()) return std::nullopt;
+      return u.TextAt(0);
+    });
   }
 
   std::optional<std::string> FindFirstValue(std::string_view path, std::uint32_t type,
                                             std::span<const std::vector<std::uint8_t>> data,
                                             const std::function<bool(const RegValue&)>& otherType) override {
     const KeyPath p = ParsePath(path);
-    std::optional<std::string> best;
-    std::int64_t bestSeq = INT64_MAX;
-    // Two byte strings per look-up (the usual case is exactly two).
-    for (std::size_t i = 0; i < data.size(); i += 2) {
-      const auto& second = data[i + 1 < data.size() ? i + 1 : i];
-      Use u(find_by_data_seq_);
-      u.Bytes(1, p.fold).Int(2, type).Bytes(3, std::span<const std::uint8_t>(data[i]));
-      u.Bytes(4, std::span<const std::uint8_t>(second));
-      if (u.Step() && u.IntAt(1) < bestSeq) {
-        bestSeq = u.IntAt(1);
-        best = u.TextAt(0);
+    return Guarded([&]() -> std::optional<std::string> {
+      // The usual one or two byte strings go through the statement prepared
+      // at open; more get a statement of their own.
+      sqlite::Statement more;
+      if (data.size() > 2) more = sqlite::Statement(db_, FindFirstSql(data.size()));
+      Use u(data.size() > 2 ? more : find_first_);
+      u.Bytes(1, p.fold).Int(2, type);
+      if (data.empty()) {
+        u.Null(3).Null(4);
+      } else {
+        for (std::size_t i = 0; i < std::max<std::size_t>(data.size(), 2); ++i) {
+          u.Bytes(static_cast<int>(i) + 3, std::span<const std::uint8_t>(data[std::min(i, data.size() - 1)]));
+        }
       }
-    }
-    // Values of other types before the indexed match, in enumeration order.
-    struct Other {
-      std::int64_t seq;
-      std::string name;
-      RegValue value;
-    };
-    std::vector<Other> others;
-    for (Statement* stmt : {&types_below_, &types_above_}) {
-      Use u(*stmt);
-      u.Bytes(1, p.fold).Int(2, type).Int(3, bestSeq);
+      // Rows in enumeration order: values of other types up to the first
+      // value of `type` with one of the byte strings, then that value.
       while (u.Step()) {
-        others.push_back(Other{u.IntAt(3), u.TextAt(0),
-                               RegValue{static_cast<std::uint32_t>(u.IntAt(1)), u.BytesAt(2)}});
+        const auto rowType = static_cast<std::uint32_t>(u.IntAt(2));
+        if (rowType == type) return u.TextAt(1);
+        if (otherType && otherType(RegValue{rowType, u.BytesAt(3)})) return u.TextAt(1);
       }
-    }
-    std::sort(others.begin(), others.end(), [](const Other& a, const Other& b) { return a.seq < b.seq; });
-    for (const auto& o : others) {
-      if (otherType && otherType(o.value)) return o.name;
-    }
-    return best;
+      return std::nullopt;
+    });
   }
 
  private:
-  // BEGIN IMMEDIATE takes the write lock up front (waiting up to the busy
-  // timeout for another writer); anything that throws before Commit rolls back.
-  class Transaction {
-   public:
-    explicit Transaction(SqliteKeyStore& s) : s_(s) { Use(s_.begin_).Run(); }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    ~Transaction() {
-      if (!done_) {
-        sqlite3_step(s_.rollback_.get());
-        sqlite3_reset(s_.rollback_.get());
-      }
+  // The statement of FindFirstValue for `forms` byte strings (at least two
+  // placeholders): the first value of the key, by `seq`, of type ?2 whose
+  // data is one of ?3.. (found through vals_by_data, which ends in `seq`),
+  // together with every value of another type before it, all in `seq` order.
+  // Values of other types are read through the same index by type range, so
+  // the key's values of the looked-for type are never scanned.
+  static std::string FindFirstSql(std::size_t forms) {
+    std::string in;
+    for (std::size_t i = 0; i < std::max<std::size_t>(forms, 2); ++i) {
+      if (i > 0) in += ", ";
+      in += "?" + std::to_string(i + 3);
     }
-    void Commit() {
-      Use(s_.commit_).Run();
-      done_ = true;
-    }
-
-   private:
-    SqliteKeyStore& s_;
-    bool done_ = false;
-  };
+    return "WITH k(id) AS MATERIALIZED (SELECT id FROM keys WHERE path_fold=?1), "
+           "hit(seq) AS MATERIALIZED (SELECT min(seq) FROM vals WHERE key_id=(SELECT id FROM k) AND type=?2 "
+           "AND data IN (" + in + ")), "
+           "lim(s) AS MATERIALIZED (SELECT coalesce((SELECT seq FROM hit), 9223372036854775807)) "
+           "SELECT seq, name, type, data FROM vals WHERE seq=(SELECT seq FROM hit) "
+           "UNION ALL "
+           "SELECT seq, name, type, data FROM vals WHERE key_id=(SELECT id FROM k) AND type<?2 "
+           "AND seq<(SELECT s FROM lim) "
+           "UNION ALL "
+           "SELECT seq, name, type, data FROM vals WHERE key_id=(SELECT id FROM k) AND type>?2 "
+           "AND seq<(SELECT s FROM lim) "
+           "ORDER BY seq";
+  }
 
   void Setup() {
-    sqlite3_busy_timeout(db_, 5000);
+    db_.SetBusyTimeout(5000);
     // Takes effect only for a new file. Every commit writes each changed page
     // to the log, so pages smaller than the usual 4 KiB make small writes
     // cheaper, while index entries of typical values still fit in one page.
-    Exec("PRAGMA page_size=2048");
-    Exec("PRAGMA journal_mode=WAL");
-    Exec("PRAGMA synchronous=NORMAL");
+    db_.Exec("PRAGMA page_size=2048");
+    db_.Exec("PRAGMA journal_mode=WAL");
+    db_.Exec("PRAGMA synchronous=NORMAL");
     // Copy the log back into the file every 4000 pages (8 MiB) rather than
     // every 1000: fewer checkpoints and their syncs per write. The log file
     // is cut back to 16 MiB after a checkpoint if a big write inflated it.
-    Exec("PRAGMA wal_autocheckpoint=4000");
-    Exec("PRAGMA journal_size_limit=16777216");
+    db_.Exec("PRAGMA wal_autocheckpoint=4000");
+    db_.Exec("PRAGMA journal_size_limit=16777216");
     const int version = static_cast<int>(PragmaInt("PRAGMA user_version"));
     if (version > kSchemaVersion) {
       throw KeyStoreError("unsupported layout version " + std::to_string(version));
@@ -466,62 +417,41 @@ class SqliteKeyStore final : public KeyStore {
     if (version < kSchemaVersion) {
       // Two processes creating the same hive at once: the second waits for
       // the first and then finds everything in place.
-      Exec("BEGIN IMMEDIATE");
-      try {
-        Exec(kSchema);
-        Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
-        Exec("COMMIT");
-      } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-      }
+      sqlite::Transaction tx(db_);
+      db_.Exec(kSchema);
+      db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+      tx.Commit();
     }
-    find_key_.Prepare(db_, kSqlFindKey);
-    insert_key_.Prepare(db_, kSqlInsertKey);
-    query_value_.Prepare(db_, kSqlQueryValue);
-    set_value_.Prepare(db_, kSqlSetValue);
-    list_subkeys_.Prepare(db_, kSqlListSubKeys);
-    list_values_.Prepare(db_, kSqlListValues);
-    has_child_.Prepare(db_, kSqlHasChild);
-    delete_key_values_.Prepare(db_, kSqlDeleteKeyValues);
-    delete_key_.Prepare(db_, kSqlDeleteKey);
-    delete_value_.Prepare(db_, kSqlDeleteValue);
-    find_by_data_.Prepare(db_, kSqlFindByData);
-    find_by_data_seq_.Prepare(db_, kSqlFindByDataSeq);
-    types_below_.Prepare(db_, kSqlTypesBelow);
-    types_above_.Prepare(db_, kSqlTypesAbove);
-    data_version_.Prepare(db_, kSqlDataVersion);
-    begin_.Prepare(db_, kSqlBegin);
-    commit_.Prepare(db_, kSqlCommit);
-    rollback_.Prepare(db_, kSqlRollback);
-  }
-
-  void Exec(const std::string& sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-      std::string msg = err ? err : sqlite3_errmsg(db_);
-      sqlite3_free(err);
-      throw KeyStoreError(msg);
-    }
+    auto prepare = [&](sqlite::Statement& s, const std::string& sql) { s = sqlite::Statement(db_, sql, true); };
+    prepare(find_key_, kSqlFindKey);
+    prepare(insert_key_, kSqlInsertKey);
+    prepare(query_value_, kSqlQueryValue);
+    prepare(set_value_, kSqlSetValue);
+    prepare(list_subkeys_, kSqlListSubKeys);
+    prepare(list_values_, kSqlListValues);
+    prepare(has_child_, kSqlHasChild);
+    prepare(delete_key_values_, kSqlDeleteKeyValues);
+    prepare(delete_key_, kSqlDeleteKey);
+    prepare(delete_value_, kSqlDeleteValue);
+    prepare(find_by_data_, kSqlFindByData);
+    prepare(find_first_, FindFirstSql(2));
+    prepare(data_version_, kSqlDataVersion);
   }
 
   std::int64_t PragmaInt(const char* sql) {
-    Statement s;
-    s.Prepare(db_, sql);
+    sqlite::Statement s(db_, sql);
     Use u(s);
     return u.Step() ? u.IntAt(0) : 0;
   }
 
   void Close() {
     // Statements must be finalized before the connection closes.
-    for (Statement* s : {&find_key_, &insert_key_, &query_value_, &set_value_, &list_subkeys_,
-                         &list_values_, &has_child_, &delete_key_values_, &delete_key_, &delete_value_,
-                         &find_by_data_, &find_by_data_seq_, &types_below_, &types_above_, &data_version_,
-                         &begin_, &commit_, &rollback_}) {
+    for (sqlite::Statement* s : {&find_key_, &insert_key_, &query_value_, &set_value_, &list_subkeys_,
+                                 &list_values_, &has_child_, &delete_key_values_, &delete_key_, &delete_value_,
+                                 &find_by_data_, &find_first_, &data_version_}) {
       s->Finalize();
     }
-    if (db_) sqlite3_close(db_);
-    db_ = nullptr;
+    db_.Close();
   }
 
   std::optional<std::int64_t> FindKey(std::string_view fold) {
@@ -547,21 +477,23 @@ class SqliteKeyStore final : public KeyStore {
     }
   }
 
-  const Listing& Load(Listing& cache, Statement& list, std::string_view path) {
+  const Listing& Load(Listing& cache, sqlite::Statement& list, std::string_view path) {
     const KeyPath p = ParsePath(path);
-    CheckDataVersion();
-    if (cache.valid && cache.key_fold == p.fold) return cache;
-    cache.valid = false;
-    cache.names.clear();
-    Use u(list);
-    u.Bytes(1, p.fold);
-    while (u.Step()) cache.names.push_back(u.TextAt(0));
-    cache.key_fold = p.fold;
-    cache.valid = true;
-    return cache;
+    return Guarded([&]() -> const Listing& {
+      CheckDataVersion();
+      if (cache.valid && cache.key_fold == p.fold) return cache;
+      cache.valid = false;
+      cache.names.clear();
+      Use u(list);
+      u.Bytes(1, p.fold);
+      while (u.Step()) cache.names.push_back(u.TextAt(0));
+      cache.key_fold = p.fold;
+      cache.valid = true;
+      return cache;
+    });
   }
 
-  std::optional<std::string> Enumerate(Listing& cache, Statement& list, std::string_view path,
+  std::optional<std::string> Enumerate(Listing& cache, sqlite::Statement& list, std::string_view path,
                                        std::size_t index) {
     const Listing& l = Load(cache, list, path);
     if (index >= l.names.size()) return std::nullopt;
@@ -569,10 +501,9 @@ class SqliteKeyStore final : public KeyStore {
   }
 
   std::filesystem::path file_;
-  sqlite3* db_ = nullptr;
-  Statement find_key_, insert_key_, query_value_, set_value_, list_subkeys_, list_values_, has_child_,
-      delete_key_values_, delete_key_, delete_value_, find_by_data_, find_by_data_seq_, types_below_,
-      types_above_, data_version_, begin_, commit_, rollback_;
+  sqlite::Connection db_;
+  sqlite::Statement find_key_, insert_key_, query_value_, set_value_, list_subkeys_, list_values_, has_child_,
+      delete_key_values_, delete_key_, delete_value_, find_by_data_, find_first_, data_version_;
   Listing subkeys_, values_;
   std::int64_t data_version_seen_ = -1;
 };
