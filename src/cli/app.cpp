@@ -16,14 +16,17 @@
 #include "cli/environment.hpp"
 #include "cli/errors.hpp"
 #include "cli/session.hpp"
+#include "cli/terminal_text.hpp"
 #include "host/errors.hpp"
 #include "host/profile.hpp"
+#include "host/transport/mail_message.hpp"
 #include "platform/clipboard.hpp"
 #include "platform/clock.hpp"
 #include "platform/shell.hpp"
 #include "platform/text.hpp"
 #include "platform/ui/user.hpp"
 #include "platform/web.hpp"
+#include "plexisync/dialogs/product.hpp"
 
 namespace cli {
 namespace {
@@ -59,7 +62,8 @@ class Runner {
       : args_(args),
         out_(out),
         transcript_(args.json ? err : out),
-        user_(in, transcript_, Interactive(args, in), args.answers),
+        user_(in, transcript_, Interactive(args, in), args.answers, plexisync::kProductTitle,
+              plexisync::QuestionButtonCaptions()),
         home_(PlexisyncHome()) {}
 
   const Args& args() const { return args_; }
@@ -122,6 +126,9 @@ int CreateProfile(Runner& r) {
   const Args& a = r.args();
   if (Blank(a.name)) throw CliError("--name must not be empty");
   if (Blank(a.address)) throw CliError("--address must not be empty");
+  // The profile's own address: one plain address, no name part.
+  const std::string address = platform::Trim(a.address);
+  if (!host::IsMailAddress(address)) throw CliError("--address: not an e-mail address: " + PrintableLine(address));
   const fs::path dir = ProfileDir(a.newProfile, r.home());
   const fs::path postOffice = a.postOffice.empty() ? DefaultPostOffice(r.home()) : fs::path(a.postOffice);
   std::error_code ec;
@@ -131,8 +138,8 @@ int CreateProfile(Runner& r) {
   if (host::Profile::Exists(dir)) throw CliError("profile already exists: " + a.newProfile);
   if (dir.has_parent_path()) fs::create_directories(dir.parent_path(), ec);
   fs::create_directories(postOffice, ec);
-  host::Profile::Create(dir, a.name, a.address, postOffice);
-  r.out() << "Created profile " << a.newProfile << " for " << a.name << " <" << a.address << "> in "
+  host::Profile::Create(dir, a.name, address, postOffice);
+  r.out() << "Created profile " << a.newProfile << " for " << a.name << " <" << address << "> in "
           << dir.string() << "\n";
   r.out() << "Starting the mail client for the first time\n";
   return r.WithSessionAt(dir, [](ProfileSession&) { return 0; });

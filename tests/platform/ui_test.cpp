@@ -14,6 +14,19 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
+// A form that shows progress: its text and bar are what the person sees.
+class ProgressForm : public Form {
+ public:
+  ProgressForm() : Form("Progress", "Plexisync"), message_(Add<Label>("Message")), bar_(Add<ProgressBar>("TheBar")) {}
+  Label& Message() { return message_; }
+  ProgressBar& TheBar() { return bar_; }
+  std::optional<ProgressView> AsProgressView() const override { return ProgressView{&message_, &bar_}; }
+
+ private:
+  Label& message_;
+  ProgressBar& bar_;
+};
+
 // A small settings window: a check box, a combo box and OK / Cancel.
 class SettingsForm : public Form {
  public:
@@ -631,7 +644,7 @@ TEST(MessageAnswers, CaptionsAndParsing) {
 
 struct Terminal {
   explicit Terminal(bool interactive, std::vector<std::string> answers = {}, std::string input = {})
-      : in(std::move(input)), user(in, out, interactive, std::move(answers)) {}
+      : in(std::move(input)), user(in, out, interactive, std::move(answers), "Plexisync", {"Yes to All", "No to All"}) {}
   std::istringstream in;
   std::ostringstream out;
   TerminalUser user;
@@ -683,6 +696,21 @@ TEST(TerminalUser, PreparedAnswersAreTakenInOrderWhenTheyFit) {
   EXPECT_THAT(out, HasSubstr("Prepared answer \"Yes\" does not fit here; it is kept for a later question"));
   EXPECT_THAT(out, HasSubstr("Chosen file: /tmp/x/export.pst"));
   EXPECT_EQ(t.user.Transcript().back(), "Answer: No");
+}
+
+TEST(TerminalUser, TheProgramsOwnFormCaptionsAreNeverTakenForFileNames) {
+  // The program names the captions of its question forms; those answers stay
+  // for a later question instead of becoming a file called "No to All".
+  FileDialogRequest request;
+  request.mode = FileDialogMode::Open;
+  Terminal known(false, {"No to All"});
+  EXPECT_TRUE(known.user.FileDialog(request).cancelled);
+  EXPECT_EQ(known.user.AnswersLeft(), 1u);
+
+  std::istringstream in;
+  std::ostringstream out;
+  TerminalUser plain(in, out, false, {"No to All"}, "Mail");
+  EXPECT_EQ(plain.FileDialog(request).fileTitle, "No to All");
 }
 
 TEST(TerminalUser, ModalFormTakesAPreparedButtonCaption) {

@@ -206,9 +206,4 @@ std::string Form::Describe() const {
   return s;
 }
 
-ProgressForm::ProgressForm(std::string caption)
-    : Form("Progress", std::move(caption)),
-      message_(Add<Label>("Message")),
-      bar_(Add<ProgressBar>("TheBar")) {}
-
 }  // namespace platform

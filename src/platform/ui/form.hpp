@@ -14,6 +14,7 @@
 // constructor and wire the controls' events to their own members.
 #include <memory>
 #include <stdexcept>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,15 @@ class Form {
   Form& operator=(const Form&) = delete;
 
   const std::string& Name() const { return name_; }
+
+  // A form that shows the progress of long work names its text and its bar;
+  // the person then sees the text and the bar's percentage as they change
+  // rather than the whole form.
+  struct ProgressView {
+    const Label* message = nullptr;
+    const ProgressBar* bar = nullptr;
+  };
+  virtual std::optional<ProgressView> AsProgressView() const { return std::nullopt; }
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
 
@@ -125,21 +135,6 @@ class Form {
   bool loaded_ = false;
   bool visible_ = false;
   bool modal_ = false;
-};
-
-// The shared progress window: label `Message`, progress bar `TheBar`.
-// A long operation sets the message, the bar's maximum and value 0, shows
-// the window modelessly, advances the bar per entry and hides the window.
-class ProgressForm : public Form {
- public:
-  explicit ProgressForm(std::string caption = "Plexisync");
-
-  Label& Message() { return message_; }
-  ProgressBar& TheBar() { return bar_; }
-
- private:
-  Label& message_;
-  ProgressBar& bar_;
 };
 
 // A caption without its access-key markers: "&System Info..." gives

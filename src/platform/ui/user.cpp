@@ -76,33 +76,13 @@ std::size_t NameStart(std::string_view path) {
   return sep == std::string_view::npos ? 0 : sep + 1;
 }
 
-// Button captions that a prepared answer may name; such an answer is never
-// taken for a file path.
-bool IsKnownCaption(std::string_view answer) {
-  const std::string t = Trim(answer);
-  for (const char* caption : {"OK", "Cancel", "Yes", "No", "Yes to All", "No to All"}) {
-    if (EqualsIgnoreCase(t, caption)) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// The progress window's parts, when the form is one: a label "Message" and
-// a progress bar "TheBar".
-struct ProgressParts {
-  const Label* message = nullptr;
-  const ProgressBar* bar = nullptr;
-};
-
-std::optional<ProgressParts> AsProgress(const Form& form) {
-  ProgressParts p;
-  p.message = form.Find<Label>("Message");
-  p.bar = form.Find<ProgressBar>("TheBar");
-  if (!EqualsIgnoreCase(form.Name(), "Progress") || p.message == nullptr || p.bar == nullptr) {
+// The progress parts of a form that shows progress, when it has both.
+std::optional<Form::ProgressView> AsProgress(const Form& form) {
+  auto view = form.AsProgressView();
+  if (!view || view->message == nullptr || view->bar == nullptr) {
     return std::nullopt;
   }
-  return p;
+  return view;
 }
 
 }  // namespace
@@ -424,12 +404,29 @@ bool ScriptedUser::AllExpectationsMet() const { return failures_.empty() && expe
 // --- TerminalUser ----------------------------------------------------------
 
 TerminalUser::TerminalUser(std::istream& in, std::ostream& out, bool interactive,
-                           std::vector<std::string> answers, std::string applicationTitle)
+                           std::vector<std::string> answers, std::string applicationTitle,
+                           std::vector<std::string> formButtonCaptions)
     : UserInterface(std::move(applicationTitle)),
       in_(in),
       out_(out),
       interactive_(interactive),
-      answers_(answers.begin(), answers.end()) {}
+      answers_(answers.begin(), answers.end()),
+      formButtonCaptions_(std::move(formButtonCaptions)) {}
+
+bool TerminalUser::IsButtonCaption(std::string_view answer) const {
+  const std::string t = Trim(answer);
+  for (const char* caption : {"OK", "Cancel", "Yes", "No"}) {
+    if (EqualsIgnoreCase(t, caption)) {
+      return true;
+    }
+  }
+  for (const auto& caption : formButtonCaptions_) {
+    if (EqualsIgnoreCase(t, Trim(caption))) {
+      return true;
+    }
+  }
+  return false;
+}
 
 void TerminalUser::OnRecord(const std::string& entry) { Say(entry); }
 
@@ -491,7 +488,7 @@ std::optional<std::string> TerminalUser::ChooseFile(const FileDialogRequest& /*r
       answers_.pop_front();
       return std::nullopt;
     }
-    if (!IsKnownCaption(answer)) {
+    if (!IsButtonCaption(answer)) {
       Record("Prepared answer " + Quote(answer));
       answers_.pop_front();
       return answer;

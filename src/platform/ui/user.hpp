@@ -74,7 +74,8 @@ FileDialogResult CompleteFileChoice(const FileDialogRequest& request,
 
 class UserInterface {
  public:
-  explicit UserInterface(std::string applicationTitle = "Plexisync");
+  // `applicationTitle` titles the message boxes that name no title.
+  explicit UserInterface(std::string applicationTitle);
   virtual ~UserInterface();
   UserInterface(const UserInterface&) = delete;
   UserInterface& operator=(const UserInterface&) = delete;
@@ -137,7 +138,7 @@ class UserInterface {
 // button for a form), and the expectation stays queued.
 class ScriptedUser final : public UserInterface {
  public:
-  using UserInterface::UserInterface;
+  explicit ScriptedUser(std::string applicationTitle = "Plexisync") : UserInterface(std::move(applicationTitle)) {}
 
   // A message box whose text contains `textPart`, answered with `answer`.
   ScriptedUser& ExpectMessage(std::string textPart, MsgBoxResult answer = MsgBoxResult::Ok);
@@ -193,9 +194,11 @@ class ScriptedUser final : public UserInterface {
 // or just a button's caption.
 class TerminalUser final : public UserInterface {
  public:
-  TerminalUser(std::istream& in, std::ostream& out, bool interactive,
-               std::vector<std::string> answers = {},
-               std::string applicationTitle = "Plexisync");
+  // `formButtonCaptions`: captions of the program's own question forms
+  // (beyond OK, Cancel, Yes and No) that a prepared answer may name; such
+  // an answer is never taken for a file path.
+  TerminalUser(std::istream& in, std::ostream& out, bool interactive, std::vector<std::string> answers,
+               std::string applicationTitle, std::vector<std::string> formButtonCaptions = {});
 
   void AddAnswer(std::string answer) { answers_.push_back(std::move(answer)); }
   std::size_t AnswersLeft() const { return answers_.size(); }
@@ -211,6 +214,7 @@ class TerminalUser final : public UserInterface {
   std::optional<std::string> ReadLine(std::string_view prompt);
   void Say(std::string_view text);
   void NoteUnfitAnswer();
+  bool IsButtonCaption(std::string_view answer) const;
   // Runs one typed command on a modal form; false when it was not understood.
   bool RunCommand(Form& form, const std::string& line);
 
@@ -218,6 +222,7 @@ class TerminalUser final : public UserInterface {
   std::ostream& out_;
   bool interactive_;
   std::deque<std::string> answers_;
+  std::vector<std::string> formButtonCaptions_;
 };
 
 }  // namespace platform

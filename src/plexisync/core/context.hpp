@@ -12,6 +12,7 @@
 
 #include "platform/clock.hpp"
 #include "platform/ui/form.hpp"
+#include "plexisync/dialogs/progress.hpp"
 #include "plexisync/storage/registry.hpp"
 
 namespace platform {
@@ -116,7 +117,7 @@ class Context {
     forms_.erase(it);
     if (form->IsLoaded()) form->Unload();
   }
-  platform::ProgressForm& Progress() { return Form<platform::ProgressForm>(); }
+  ProgressForm& Progress() { return Form<ProgressForm>(); }
 
  private:
   std::unordered_map<std::type_index, std::unique_ptr<platform::Form>> forms_;
