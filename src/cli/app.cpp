@@ -27,6 +27,7 @@
 #include "platform/ui/user.hpp"
 #include "platform/web.hpp"
 #include "plexisync/dialogs/product.hpp"
+#include "plexisync/update/vendor.hpp"
 
 namespace cli {
 namespace {
@@ -115,7 +116,13 @@ class Runner {
   platform::SystemClock clock_;
   platform::SystemTimeZone timeZone_;
   platform::SystemShell shell_;
-  platform::CurlWebClient web_;
+  platform::CurlWebClient web_{WebOptions()};
+
+  static platform::CurlWebClient::Options WebOptions() {
+    platform::CurlWebClient::Options options;
+    options.userAgent = plexisync::WebUserAgent();
+    return options;
+  }
 };
 
 using Action = std::function<int(Runner&)>;

@@ -6,13 +6,9 @@
 #include <memory>
 #include <mutex>
 
-#include "plexisync_version.hpp"
-
 namespace platform {
 
 namespace {
-
-constexpr const char* kDefaultVendorAddress = "https://www.quorvane.example";
 
 void InitCurlOnce() {
   static std::once_flag once;
@@ -42,15 +38,6 @@ struct CurlDeleter {
 
 }  // namespace
 
-std::string VendorBaseAddress() {
-  const char* env = std::getenv("PLEXISYNC_VENDOR_URL");
-  std::string address = env != nullptr && *env != '\0' ? env : kDefaultVendorAddress;
-  while (!address.empty() && address.back() == '/') {
-    address.pop_back();
-  }
-  return address;
-}
-
 CurlWebClient::CurlWebClient() : CurlWebClient(Options{}) {}
 
 CurlWebClient::CurlWebClient(Options options) : options_(options) { InitCurlOnce(); }
@@ -64,7 +51,6 @@ std::string CurlWebClient::Fetch(const std::string& url) {
   Sink sink;
   sink.limit = options_.maxBytes;
   char errorText[CURL_ERROR_SIZE] = {};
-  static const std::string userAgent = std::string("Plexisync/") + plexisync::version::kText;
 
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -76,7 +62,9 @@ std::string CurlWebClient::Fetch(const std::string& url) {
   curl_easy_setopt(c, CURLOPT_TIMEOUT, options_.timeoutSeconds);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options_.lowSpeedSeconds);
-  curl_easy_setopt(c, CURLOPT_USERAGENT, userAgent.c_str());
+  if (!options_.userAgent.empty()) {
+    curl_easy_setopt(c, CURLOPT_USERAGENT, options_.userAgent.c_str());
+  }
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &WriteBody);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);

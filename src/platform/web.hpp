@@ -30,11 +30,6 @@ class WebClient {
   virtual std::vector<std::uint8_t> FetchBytes(const std::string& url) = 0;
 };
 
-// The vendor's web server, scheme and host without a path and without a
-// trailing slash: PLEXISYNC_VENDOR_URL when set and not empty, else
-// "https://www.quorvane.example".
-std::string VendorBaseAddress();
-
 // libcurl: http and https only, redirects followed (at most 10), the
 // system's proxy settings from the environment, bounded waiting.
 class CurlWebClient final : public WebClient {
@@ -47,6 +42,8 @@ class CurlWebClient final : public WebClient {
     long lowSpeedSeconds = 60;
     // Larger bodies are refused (WebError).
     std::uint64_t maxBytes = std::uint64_t{512} << 20;
+    // Sent with every request when not empty.
+    std::string userAgent;
   };
 
   CurlWebClient();

@@ -110,23 +110,6 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-TEST(VendorAddress, ComesFromTheEnvironmentOrTheDefault) {
-  struct Case {
-    const char* value;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {nullptr, "https://www.quorvane.example"},
-      {"", "https://www.quorvane.example"},
-      {"http://127.0.0.1:8080", "http://127.0.0.1:8080"},
-      {"http://127.0.0.1:8080/", "http://127.0.0.1:8080"},
-  };
-  for (const auto& c : cases) {
-    ScopedEnv env("PLEXISYNC_VENDOR_URL", c.value);
-    EXPECT_EQ(VendorBaseAddress(), c.expected) << (c.value ? c.value : "(unset)");
-  }
-}
-
 TEST(FakeWebClient, AnswersFromItsTable) {
   FakeWebClient web;
   web.SetText("https://v.example/_check_update.asp?ver=1.0.0", "0");
@@ -235,6 +218,12 @@ class LoopbackServer {
     } else if (path == "/loop") {
       status = "302 Found";
       headers = "Location: /loop\r\n";
+    } else if (path == "/agent") {
+      const std::size_t at = request.find("\r\nUser-Agent: ");
+      if (at != std::string::npos) {
+        const std::size_t from = at + 14;
+        body = request.substr(from, request.find("\r\n", from) - from);
+      }
     } else if (path == "/fail") {
       status = "500 Internal Server Error";
       body = "oops";
@@ -293,6 +282,16 @@ TEST_F(CurlWebClientTest, FetchesTextBytesAndFollowsRedirects) {
   const auto bytes = web.FetchBytes(server_.Url("/Update.exe"));
   const std::string expected = LoopbackServer::Binary();
   EXPECT_EQ(bytes, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+}
+
+TEST_F(CurlWebClientTest, SendsTheUserAgentItIsGiven) {
+  ASSERT_TRUE(server_.Running());
+  CurlWebClient::Options named = Options();
+  named.userAgent = "Mail/2.1";
+  CurlWebClient web(named);
+  EXPECT_EQ(web.FetchText(server_.Url("/agent")), "Mail/2.1");
+  CurlWebClient unnamed(Options());
+  EXPECT_EQ(unnamed.FetchText(server_.Url("/agent")), "");
 }
 
 TEST_F(CurlWebClientTest, FailuresThrowWebError) {
