@@ -21,6 +21,8 @@
 #include "plexisync/core/context.hpp"
 #include "plexisync/storage/registry.hpp"
 #include "plexisync/storage/sharing_db.hpp"
+#include "support/manual_clock.hpp"
+#include "support/scripted_user.hpp"
 
 namespace {
 

@@ -14,6 +14,8 @@
 #include "platform/clock.hpp"
 #include "platform/keystore.hpp"
 #include "platform/ui/user.hpp"
+#include "support/manual_clock.hpp"
+#include "support/scripted_user.hpp"
 
 namespace {
 

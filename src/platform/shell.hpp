@@ -32,33 +32,6 @@ class Shell {
                    ShowMode mode = ShowMode::NormalFocus) = 0;
 };
 
-// Records every request and answers with a configurable result (tests).
-class RecordingShell final : public Shell {
- public:
-  struct Request {
-    enum class Kind { kOpenDocument, kRun } kind = Kind::kRun;
-    std::string path;  // the document or the program
-    std::string verb;
-    std::string workingDir;
-    std::vector<std::string> args;
-    ShowMode mode = ShowMode::NormalFocus;
-  };
-
-  bool OpenDocument(const std::string& path, const std::string& verb = "open",
-                    const std::string& workingDir = {},
-                    ShowMode mode = ShowMode::NormalFocus) override;
-  bool Run(const std::string& program, const std::vector<std::string>& args = {},
-           ShowMode mode = ShowMode::NormalFocus) override;
-
-  void SetResult(bool result) { result_ = result; }
-  const std::vector<Request>& Requests() const { return requests_; }
-  void Clear() { requests_.clear(); }
-
- private:
-  bool result_ = true;
-  std::vector<Request> requests_;
-};
-
 // The desktop's shell: documents open through an opener program
 // ("xdg-open" by default; its output goes to /dev/null), programs start
 // with posix_spawn. The window style is not used. Started processes are

@@ -15,6 +15,8 @@
 #include "platform/ui/user.hpp"
 #include "plexisync/core/appl.hpp"
 #include "plexisync/core/context.hpp"
+#include "support/manual_clock.hpp"
+#include "support/scripted_user.hpp"
 
 namespace cli::testing {
 namespace {

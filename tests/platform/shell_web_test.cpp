@@ -17,6 +17,8 @@
 
 #include "platform/shell.hpp"
 #include "platform/web.hpp"
+#include "support/fake_web.hpp"
+#include "support/recording_shell.hpp"
 
 namespace platform {
 namespace {

@@ -7,6 +7,7 @@
 #include "platform/ui/controls.hpp"
 #include "platform/ui/form.hpp"
 #include "platform/ui/user.hpp"
+#include "support/scripted_user.hpp"
 
 namespace platform {
 namespace {

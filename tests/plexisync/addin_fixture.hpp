@@ -58,6 +58,8 @@
 #include "plexisync/core/context.hpp"
 #include "plexisync/storage/registry.hpp"
 #include "plexisync/storage/settings.hpp"
+#include "support/manual_clock.hpp"
+#include "support/scripted_user.hpp"
 
 namespace plexisync::testing {
 

@@ -20,6 +20,8 @@
 #include "platform/ui/user.hpp"
 #include "plexisync/core/context.hpp"
 #include "plexisync/storage/settings.hpp"
+#include "support/manual_clock.hpp"
+#include "support/scripted_user.hpp"
 
 namespace plexisync {
 namespace {

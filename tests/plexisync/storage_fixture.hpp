@@ -21,6 +21,8 @@
 #include "platform/ui/user.hpp"
 #include "plexisync/core/context.hpp"
 #include "plexisync/storage/registry.hpp"
+#include "support/manual_clock.hpp"
+#include "support/scripted_user.hpp"
 
 namespace plexisync::testing {
 
