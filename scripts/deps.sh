@@ -3,7 +3,11 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config python3
   libsqlite3-dev libgmime-3.0-dev libcurl4-openssl-dev libcli11-dev libhowardhinnant-date-dev
-  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  ccache clang libclang-rt-14-dev llvm)
+# ccache: quick rebuilds. clang with libclang-rt-14-dev (the libFuzzer and
+# sanitizer runtimes) builds the fuzz targets; llvm brings llvm-symbolizer for
+# file:line in sanitizer reports.
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
