@@ -134,10 +134,19 @@ TEST_F(ErrorLogTest, AFailedReportSendAsksOnceMore) {
   EXPECT_EQ(records[1].substr(records[1].size() - 17), " Step 2 completed");
   EXPECT_EQ(syncStarts, 0) << "no send/receive after a refused send";
   EXPECT_TRUE(Delivered().empty());
-  // The flag is set once the send routine has returned: no more questions.
-  EXPECT_TRUE(m.ctx->ReportSent);
+  // A report that was not handed over does not count: the next error
+  // offers it again, and one that goes out ends the questions.
+  EXPECT_FALSE(m.ctx->ReportSent);
+  m.app->Faults().Clear();
+  m.user.ExpectMessage(testing::kReportQuestionText, platform::MsgBoxResult::Yes);
   Error_logger(*m.ctx, "again", "Share_click", "");
   EXPECT_EQ(m.user.Problems(), "");
+  EXPECT_TRUE(m.ctx->ReportSent);
+  ASSERT_EQ(Delivered().size(), 1u);
+  Error_logger(*m.ctx, "later", "Share_click", "");
+  EXPECT_EQ(m.user.Problems(), "") << "no question after a sent report";
+  EXPECT_EQ(m.LoggedErrorNames(),
+            (std::vector<std::string>{"Share_click", "Safe_Send", "Share_click", "Share_click"}));
 }
 
 TEST_F(ErrorLogTest, AFailureInsideTheLoggerShowsOnlyItsOwnBox) {

@@ -46,8 +46,9 @@ void Error_logger(Context& ctx, const std::string& description, const std::strin
     mail->SetBody("Outlook Version: " + ctx.App->Version() + "\r\n" + "PXS Version:     " +
                   std::to_string(version::kMajor) + "." + std::to_string(version::kMinor) + "." +
                   std::to_string(version::kRevision));
-    Safe_Send(ctx, mail);
-    ctx.ReportSent = true;
+    // Only a report the safe send actually handed over counts: after a
+    // failed send the next error offers the report again.
+    if (Safe_Send(ctx, mail)) ctx.ReportSent = true;
   } catch (...) {
     try {
       ctx.svc.user.MessageBox("Error in Error_logger:)", "Hmmmm... Plexisync... Again...",

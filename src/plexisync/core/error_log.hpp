@@ -12,7 +12,8 @@
 namespace plexisync {
 
 // Appends one record to InstDir + "errors.log" and, until a report has been
-// sent in this run, offers to mail the log to support. Never throws.
+// handed over for sending in this run, offers to mail the log to support.
+// Never throws.
 void Error_logger(Context& ctx, const std::string& description, const std::string& errName,
                   const std::string& context);
 
