@@ -27,7 +27,9 @@ constexpr const char* kContactFilter =
 class NoTransport : public host::Transport {
  public:
   void Send(const host::MailMessage&, const std::vector<std::string>&) override {}
-  std::vector<host::MailMessage> Fetch(const std::string&) override { return {}; }
+  std::unique_ptr<host::FetchedMail> Fetch(const std::string&) override {
+    return std::make_unique<host::NoMail>();
+  }
 };
 
 // A profile in a fresh temporary folder with the client running on it.

@@ -136,6 +136,14 @@ platform::DateTime ShownTime(host::MailItem& m) {
   return m.CreationTime();
 }
 
+// Refuses a recipients option when one of its entries is not a mail address.
+void CheckRecipients(const char* option, const std::vector<std::string>& values) {
+  for (const auto& value : values) {
+    const auto bad = host::InvalidRecipients(value);
+    if (!bad.empty()) throw CliError(std::string(option) + ": not an e-mail address: " + PrintableLine(bad.front()));
+  }
+}
+
 std::string JoinAddresses(const std::vector<std::string>& list) {
   std::string text;
   for (const auto& a : list) {
@@ -323,6 +331,9 @@ std::string SendMail(ProfileSession& s, std::ostream& out, const MailDraft& draf
   const std::string cc = JoinAddresses(draft.cc);
   const std::string bcc = JoinAddresses(draft.bcc);
   if (to.empty() && cc.empty() && bcc.empty()) throw CliError("no recipient: give --to, --cc or --bcc");
+  CheckRecipients("--to", draft.to);
+  CheckRecipients("--cc", draft.cc);
+  CheckRecipients("--bcc", draft.bcc);
   for (const auto& path : draft.attachments) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) throw CliError("cannot read attachment: " + path);

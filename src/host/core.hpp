@@ -17,6 +17,14 @@
 
 namespace host::detail {
 
+// An Outbox mail whose sending went further than the store could record:
+// delivered but not moved to Sent Items, or not delivered but still marked
+// as being sent (then `beforeSending` is the record to put back).
+struct UnfinishedSend {
+  bool delivered = false;
+  ItemRecord beforeSending;
+};
+
 struct Core : std::enable_shared_from_this<Core> {
   Core(host::Profile& profile, HostServices services) : profile(profile), services(services) {}
 
@@ -29,6 +37,7 @@ struct Core : std::enable_shared_from_this<Core> {
   std::deque<std::function<void()>> queue;
   std::vector<std::string> escaped;
   std::vector<std::string> syncErrors;
+  std::map<std::uint32_t, UnfinishedSend> unfinishedSends;  // by item number in the default store
   std::vector<std::shared_ptr<Explorer>> explorers;
   std::shared_ptr<Explorer> active;
   int nextExplorerId = 1;

@@ -1,11 +1,43 @@
 // The send/receive group: the Outbox goes out through the transport, new
-// mail comes into the Inbox.
+// mail comes into the Inbox. Nothing that fails here stops the group: each
+// failure is kept in LastErrors, the rest goes on and SyncEnd is raised.
+//
+// Sending. A submitted mail is first marked in the store as being sent
+// (submitted cleared; SentOn and the sender set), then handed to the
+// transport, then moved to Sent Items. The mark is written before the
+// delivery so that a mail that went out is never sent a second time:
+//  - the mark cannot be written: nothing goes out, the mail waits;
+//  - nobody got the mail: the mark is taken back and the mail waits;
+//  - some recipients got it: it counts as sent, the error names the others;
+//  - the move to Sent Items, or taking the mark back, fails: the outcome is
+//    kept in memory and the next send/receive of this application finishes
+//    the move (or puts the mail back in line) without sending it;
+//  - the program ends between the mark and the move: the mail stays in the
+//    Outbox marked, and every send/receive reports that it may have gone out
+//    and leaves it alone; sending it again submits it anew.
+//
+// Receiving. The transport's Fetch claims the waiting messages. Each one is
+// stored together with its key in one transaction (Store::InsertArrived),
+// then acknowledged to the transport, then its key is forgotten. The next
+// Fetch returns whatever was not acknowledged; a message whose key the store
+// holds was stored already and is only acknowledged. So a failure or a crash
+// at any point gives each message exactly once.
+//
+// A message the transport can never read (it does not parse, it is too
+// large) is not dropped and not retried forever: it is stored as a notice
+// in the Inbox, with the raw text attached when there is one, reported in
+// LastErrors, and acknowledged like any other.
+//
+// For failure injection the steps run as host operations:
+// SendReceive.MarkSending, .Unmark, .MoveToSent, .StoreArrived,
+// .Acknowledge, .ForgetArrived.
 #include <algorithm>
 
 #include "host/core.hpp"
 #include "host/transport/mail_message.hpp"
 #include "host/transport/mime.hpp"
 #include "host/transport/transport.hpp"
+#include "platform/text.hpp"
 
 namespace host {
 
@@ -21,21 +53,51 @@ const std::vector<std::string>& SyncObject::LastErrors() const { return core_->s
 
 namespace {
 
-std::string Prop(const detail::ItemRecord& r, const char* name) {
+using detail::Core;
+using detail::ItemRecord;
+using detail::Store;
+
+// The subject of an unreadable message's notice, and its attachment's name.
+constexpr const char* kUnreadableSubject = "A message that could not be read";
+constexpr const char* kRawAttachmentName = "message.eml";
+
+std::string Prop(const ItemRecord& r, const char* name) {
   auto index = detail::SchemaOf(r.kind).IndexOf(name);
   if (!index) return {};
   return VariantToText(detail::StoredValue(r.props, *index, detail::SchemaOf(r.kind).At(*index).defaultValue));
 }
 
-void SetProp(detail::ItemRecord& r, const char* name, Variant v) {
+platform::DateTime DateProp(const ItemRecord& r, const char* name) {
+  const PropertySchema& schema = detail::SchemaOf(r.kind);
+  auto index = schema.IndexOf(name);
+  if (!index) return platform::DateTime::NoDate();
+  const Variant& v = detail::StoredValue(r.props, *index, schema.At(*index).defaultValue);
+  const auto* d = std::get_if<platform::DateTime>(&v);
+  return d ? *d : platform::DateTime::NoDate();
+}
+
+bool IsSet(const platform::DateTime& d) { return !d.IsNoDate() && d != platform::DateTime::Zero(); }
+
+void SetProp(ItemRecord& r, const char* name, Variant v) {
   const PropertySchema& schema = detail::SchemaOf(r.kind);
   auto index = schema.IndexOf(name);
   if (index) detail::SetStoredValue(r.props, *index, std::move(v), schema.At(*index).defaultValue);
 }
 
-MailMessage ToMessage(const detail::ItemRecord& r, const host::Profile& profile) {
+std::string Quoted(const ItemRecord& r) { return "\"" + Prop(r, "Subject") + "\""; }
+
+// Seconds since 1970 UTC of a local wall-clock time of the zone.
+std::int64_t ToUtcSeconds(const platform::DateTime& local, const platform::TimeZoneInfo& zone) {
+  return local.UnixLocalSeconds() + std::int64_t{zone.StandardBiasMinutes()} * 60;
+}
+
+platform::DateTime FromUtcSeconds(std::int64_t utc, const platform::TimeZoneInfo& zone) {
+  return platform::DateTime::FromUnixLocalSeconds(utc - std::int64_t{zone.StandardBiasMinutes()} * 60);
+}
+
+MailMessage ToMessage(const ItemRecord& r, const Core& core, const platform::DateTime& now) {
   MailMessage m;
-  m.from = {profile.DisplayName(), profile.Address()};
+  m.from = {core.profile.DisplayName(), core.profile.Address()};
   m.to = ParseAddressList(Prop(r, "To"));
   m.cc = ParseAddressList(Prop(r, "CC"));
   m.bcc = ParseAddressList(Prop(r, "BCC"));
@@ -44,7 +106,247 @@ MailMessage ToMessage(const detail::ItemRecord& r, const host::Profile& profile)
   m.importance = std::clamp(std::get<std::int32_t>(importance), 0, 2);
   m.body = Prop(r, "Body");
   for (const auto& a : r.attachments) m.attachments.push_back({a.name, a.data, {}});
+  const platform::TimeZoneInfo& zone = core.services.timeZone;
+  m.date = FormatMailDate(ToUtcSeconds(now, zone), -zone.StandardBiasMinutes());
   return m;
+}
+
+// A mail marked as being sent whose sending never finished: out of line
+// (not submitted), with a send time but never received.
+bool MarkedAsSending(const ItemRecord& r) {
+  return r.kind == detail::ItemKind::kMail && !r.submitted && IsSet(DateProp(r, "SentOn")) &&
+         !IsSet(DateProp(r, "ReceivedTime"));
+}
+
+class SendReceiveRun {
+ public:
+  SendReceiveRun(Core& core, const std::shared_ptr<Store>& store)
+      : core_(core), store_(store), errors_(core.syncErrors), now_(core.services.clock.Now()) {}
+
+  void SendOutbox();
+  void ReceiveInbox();
+
+ private:
+  void Step(const char* operation) { core_.faults.Check(operation); }
+  void Send(std::uint32_t n);
+  void FinishUnfinished(std::uint32_t n, const detail::UnfinishedSend& u);
+  bool MoveToSent(std::uint32_t n, const std::string& subject);
+  void Receive(FetchedMail& fetched, const std::string& key, const std::string& mailbox);
+  ItemRecord Arrived(const MailMessage& m) const;
+  ItemRecord Notice(const ArrivedMessage& a, const std::string& mailbox) const;
+
+  Core& core_;
+  std::shared_ptr<Store> store_;
+  std::vector<std::string>& errors_;
+  platform::DateTime now_;
+};
+
+void SendReceiveRun::SendOutbox() {
+  std::uint32_t outbox = store_->FolderByRole(detail::FolderRole::kOutbox);
+  auto& unfinished = core_.unfinishedSends;
+  if (outbox == 0) {
+    unfinished.clear();
+    return;
+  }
+  std::vector<std::uint32_t> waiting = detail::FolderOf(*store_, outbox).items;
+  // Outcomes of mail that has left the Outbox since are of no use any more.
+  for (auto it = unfinished.begin(); it != unfinished.end();) {
+    const ItemRecord* r = store_->Item(it->first);
+    it = (r && r->folder == outbox) ? std::next(it) : unfinished.erase(it);
+  }
+  for (std::uint32_t n : waiting) {
+    const ItemRecord* r = store_->Item(n);
+    if (!r || r->kind != detail::ItemKind::kMail) continue;
+    const std::string subject = Quoted(*r);
+    try {
+      if (auto u = unfinished.find(n); u != unfinished.end()) {
+        detail::UnfinishedSend outcome = u->second;
+        FinishUnfinished(n, outcome);
+        r = store_->Item(n);
+        if (!r || !r->submitted) continue;  // sent before, or still out of line
+      }
+      if (r->submitted) {
+        Send(n);
+      } else if (MarkedAsSending(*r)) {
+        errors_.push_back(subject +
+                          " may have been sent already: sending it was interrupted. It stays in the Outbox and is "
+                          "not sent again; send it again if it did not arrive.");
+      }
+    } catch (const std::exception& e) {
+      errors_.push_back(subject + ": " + e.what());
+    }
+  }
+}
+
+void SendReceiveRun::FinishUnfinished(std::uint32_t n, const detail::UnfinishedSend& u) {
+  const std::string subject = Quoted(*store_->Item(n));
+  if (u.delivered) {
+    if (MoveToSent(n, subject)) core_.unfinishedSends.erase(n);
+    return;
+  }
+  try {
+    Step("SendReceive.Unmark");
+    store_->UpdateItem(u.beforeSending, false);
+    core_.unfinishedSends.erase(n);
+  } catch (const std::exception& e) {
+    errors_.push_back(subject + " was not sent and still cannot be put back in line: " + e.what());
+  }
+}
+
+bool SendReceiveRun::MoveToSent(std::uint32_t n, const std::string& subject) {
+  std::uint32_t sent = store_->FolderByRole(detail::FolderRole::kSent);
+  if (sent == 0) return true;  // a store without Sent Items keeps sent mail in the Outbox
+  try {
+    Step("SendReceive.MoveToSent");
+    store_->MoveItem(n, sent);
+  } catch (const std::exception& e) {
+    errors_.push_back(subject + " was sent but could not be moved to Sent Items: " + e.what() +
+                      ". It is not sent again.");
+    return false;
+  }
+  core_.ItemAdded(store_, sent, n);
+  return true;
+}
+
+void SendReceiveRun::Send(std::uint32_t n) {
+  const ItemRecord original = *store_->Item(n);
+  const std::string subject = Quoted(original);
+  MailMessage m = ToMessage(original, core_, now_);
+
+  ItemRecord marked = original;
+  marked.submitted = false;
+  marked.unread = false;
+  SetProp(marked, "SentOn", now_);
+  SetProp(marked, "SenderName", core_.profile.DisplayName());
+  SetProp(marked, "SenderEmailAddress", core_.profile.Address());
+  try {
+    Step("SendReceive.MarkSending");
+    store_->UpdateItem(marked, false);
+  } catch (const std::exception& e) {
+    errors_.push_back(subject + " was not sent: it could not be marked as being sent: " + e.what());
+    return;
+  }
+
+  std::string failure;
+  bool delivered = true;
+  try {
+    core_.services.transport.Send(m, EnvelopeRecipients(m));
+  } catch (const TransportError& e) {
+    failure = e.what();
+    delivered = !e.Delivered().empty();
+  } catch (const std::exception& e) {
+    failure = e.what();
+    delivered = false;
+  }
+
+  if (!delivered) {
+    errors_.push_back(subject + " could not be sent: " + failure);
+    try {
+      Step("SendReceive.Unmark");
+      store_->UpdateItem(original, false);
+    } catch (const std::exception& e) {
+      core_.unfinishedSends[n] = detail::UnfinishedSend{false, original};
+      errors_.push_back(subject + " could not be put back in line for sending: " + e.what() +
+                        ". The next send/receive tries again.");
+    }
+    return;
+  }
+  if (!failure.empty()) errors_.push_back(subject + " was sent, but not to every recipient: " + failure);
+  if (!MoveToSent(n, subject)) core_.unfinishedSends[n] = detail::UnfinishedSend{true, {}};
+}
+
+void SendReceiveRun::ReceiveInbox() {
+  std::uint32_t inbox = store_->FolderByRole(detail::FolderRole::kInbox);
+  if (inbox == 0) return;
+  const std::string mailbox = core_.profile.Address();
+  std::unique_ptr<FetchedMail> fetched;
+  try {
+    fetched = core_.services.transport.Fetch(mailbox);
+    if (!fetched) throw TransportError("The transport returned nothing.");
+  } catch (const std::exception& e) {
+    errors_.push_back(std::string("New mail could not be fetched: ") + e.what());
+    return;
+  }
+  for (const std::string& p : fetched->Problems()) errors_.push_back("New mail: " + p);
+  const std::vector<std::string> keys = fetched->Keys();
+  for (const std::string& key : keys) Receive(*fetched, key, mailbox);
+}
+
+void SendReceiveRun::Receive(FetchedMail& fetched, const std::string& key, const std::string& mailbox) {
+  // Keys are the transport's; with the mailbox they stay unique in the store.
+  const std::string storeKey = platform::FoldCase(platform::Trim(mailbox)) + " " + key;
+  try {
+    if (!store_->HasArrived(storeKey)) {
+      ArrivedMessage a = fetched.Read(key);
+      ItemRecord r = a.unreadable.empty() ? Arrived(a.message) : Notice(a, mailbox);
+      Step("SendReceive.StoreArrived");
+      std::uint32_t n = store_->InsertArrived(std::move(r), storeKey);
+      if (n != 0) core_.ItemAdded(store_, store_->Item(n)->folder, n);
+      if (!a.unreadable.empty()) {
+        errors_.push_back("A message that arrived could not be read (" + a.unreadable + "); it is in the Inbox as \"" +
+                          kUnreadableSubject + "\".");
+      }
+    }
+  } catch (const std::exception& e) {
+    errors_.push_back(std::string("A message could not be received: ") + e.what() +
+                      ". It is fetched again at the next send/receive.");
+    return;
+  }
+  try {
+    Step("SendReceive.Acknowledge");
+    fetched.Acknowledge(key);
+  } catch (const std::exception& e) {
+    errors_.push_back(std::string("A received message could not be marked as received: ") + e.what() +
+                      ". It is fetched again at the next send/receive and not stored twice.");
+    return;
+  }
+  try {
+    Step("SendReceive.ForgetArrived");
+    store_->ForgetArrived(storeKey);
+  } catch (const std::exception& e) {
+    // The key left behind only takes a little room.
+    errors_.push_back(std::string("A received message's key could not be cleared: ") + e.what());
+  }
+}
+
+ItemRecord SendReceiveRun::Arrived(const MailMessage& m) const {
+  ItemRecord r;
+  r.kind = detail::ItemKind::kMail;
+  r.folder = store_->FolderByRole(detail::FolderRole::kInbox);
+  r.messageClass = kMailClass;
+  r.unread = true;
+  r.created = now_;
+  r.modified = now_;
+  SetProp(r, "Subject", m.subject);
+  SetProp(r, "Body", m.body);
+  SetProp(r, "SenderName", m.from.name.empty() ? m.from.address : m.from.name);
+  SetProp(r, "SenderEmailAddress", m.from.address);
+  SetProp(r, "To", FormatAddressList(m.to));
+  SetProp(r, "CC", FormatAddressList(m.cc));
+  SetProp(r, "Importance", std::int32_t{std::clamp(m.importance, 0, 2)});
+  SetProp(r, "ReceivedTime", now_);
+  // The date line is a moment; it is kept as the local time of that moment.
+  platform::DateTime sentOn = now_;
+  if (auto secs = ParseMailDate(m.date)) {
+    platform::DateTime local = FromUtcSeconds(*secs, core_.services.timeZone);
+    if (local.UnixLocalSeconds() > 0 && local.UnixLocalSeconds() < 253402300799LL) sentOn = local;
+  }
+  SetProp(r, "SentOn", sentOn);
+  for (const auto& a : m.attachments) r.attachments.push_back({a.name, a.data});
+  return r;
+}
+
+ItemRecord SendReceiveRun::Notice(const ArrivedMessage& a, const std::string& mailbox) const {
+  MailMessage m;
+  m.subject = kUnreadableSubject;
+  m.from = {"Send/Receive", ""};
+  m.body = "A message arrived for " + mailbox + " that could not be read: " + a.unreadable + ".\r\n";
+  if (!a.rawText.empty()) {
+    m.body += "Its text as it arrived is attached as " + std::string(kRawAttachmentName) + ".\r\n";
+    m.attachments.push_back({kRawAttachmentName, std::vector<std::uint8_t>(a.rawText.begin(), a.rawText.end()), {}});
+  }
+  if (!a.location.empty()) m.body += "The transport keeps it in " + a.location + ".\r\n";
+  return Arrived(m);
 }
 
 }  // namespace
@@ -54,76 +356,23 @@ void SyncObject::Start() {
   auto core = core_;
   core->syncErrors.clear();
   core->Raise(core->syncStart);
-  if (core->shutDown || core->stores.empty()) return;
-  auto store = core->stores.front();
-  detail::RequireOpen(*store);
-  platform::DateTime now = core->services.clock.Now();
-  std::uint32_t outbox = store->FolderByRole(detail::FolderRole::kOutbox);
-  std::uint32_t sent = store->FolderByRole(detail::FolderRole::kSent);
-  std::uint32_t inbox = store->FolderByRole(detail::FolderRole::kInbox);
-
-  if (outbox != 0) {
-    std::vector<std::uint32_t> waiting = detail::FolderOf(*store, outbox).items;
-    for (std::uint32_t n : waiting) {
-      const detail::ItemRecord* r = store->Item(n);
-      if (!r || r->kind != detail::ItemKind::kMail || !r->submitted) continue;
-      MailMessage m = ToMessage(*r, core->profile);
-      try {
-        core->services.transport.Send(m, EnvelopeRecipients(m));
-      } catch (const std::exception& e) {
-        core->syncErrors.push_back("\"" + m.subject + "\" could not be sent: " + e.what());
-        continue;
-      }
-      detail::ItemRecord done = *r;
-      done.submitted = false;
-      done.unread = false;
-      SetProp(done, "SentOn", now);
-      SetProp(done, "SenderName", core->profile.DisplayName());
-      SetProp(done, "SenderEmailAddress", core->profile.Address());
-      store->UpdateItem(done, false);
-      if (sent != 0) {
-        store->MoveItem(n, sent);
-        core->ItemAdded(store, sent, n);
-      }
-    }
-  }
-
-  if (inbox != 0) {
-    std::vector<MailMessage> arrived;
+  if (!core->shutDown && !core->stores.empty()) {
+    auto store = core->stores.front();
     try {
-      arrived = core->services.transport.Fetch(core->profile.Address());
-    } catch (const std::exception& e) {
-      core->syncErrors.push_back(std::string("New mail could not be fetched: ") + e.what());
-    }
-    for (const auto& m : arrived) {
-      detail::ItemRecord r;
-      r.kind = detail::ItemKind::kMail;
-      r.folder = inbox;
-      r.messageClass = kMailClass;
-      r.unread = true;
-      r.created = now;
-      r.modified = now;
-      SetProp(r, "Subject", m.subject);
-      SetProp(r, "Body", m.body);
-      SetProp(r, "SenderName", m.from.name.empty() ? m.from.address : m.from.name);
-      SetProp(r, "SenderEmailAddress", m.from.address);
-      SetProp(r, "To", FormatAddressList(m.to));
-      SetProp(r, "CC", FormatAddressList(m.cc));
-      SetProp(r, "Importance", std::int32_t{std::clamp(m.importance, 0, 2)});
-      SetProp(r, "ReceivedTime", now);
-      platform::DateTime sentOn = now;
-      // The date line's moment, read as wall-clock time of the sender's zone-free UTC.
-      if (auto secs = ParseMailDate(m.date); secs && *secs > 0 && *secs < 253402300799LL) {
-        sentOn = platform::DateTime::FromUnixLocalSeconds(*secs);
-      }
-      SetProp(r, "SentOn", sentOn);
-      for (const auto& a : m.attachments) r.attachments.push_back({a.name, a.data});
+      detail::RequireOpen(*store);
+      SendReceiveRun run(*core, store);
       try {
-        std::uint32_t n = store->InsertItem(std::move(r));
-        core->ItemAdded(store, inbox, n);
-      } catch (const HostError& e) {
-        core->syncErrors.push_back(std::string("A message could not be stored: ") + e.what());
+        run.SendOutbox();
+      } catch (const std::exception& e) {
+        core->syncErrors.push_back(std::string("Sending stopped: ") + e.what());
       }
+      try {
+        run.ReceiveInbox();
+      } catch (const std::exception& e) {
+        core->syncErrors.push_back(std::string("Receiving stopped: ") + e.what());
+      }
+    } catch (const std::exception& e) {
+      core->syncErrors.push_back(std::string("Send/receive could not start: ") + e.what());
     }
   }
   core->Raise(core->syncEnd);

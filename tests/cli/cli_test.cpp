@@ -399,6 +399,49 @@ TEST_F(CliTest, MailErrors) {
   EXPECT_EQ(RunJson({"-p", "alice", "mail", "list", "Outbox", "--json"}).size(), 0u);
 }
 
+TEST_F(CliTest, RecipientsThatAreNotAddressesAreRefusedAndNothingIsSent) {
+  CreateAlice();
+  CreateBob();
+  const std::vector<std::tuple<std::vector<std::string>, std::string>> cases = {
+      {{"--to", "bob"}, "--to: not an e-mail address: bob"},
+      {{"--to", "bob@example.org", "--to", "carol"}, "--to: not an e-mail address: carol"},
+      {{"--to", "bob@example.org; Carol Smith"}, "--to: not an e-mail address: Carol Smith"},
+      {{"--to", "bob@example.org", "--cc", "not an address"}, "--cc: not an e-mail address: not an address"},
+      {{"--to", "bob@example.org", "--bcc", "x@nodot"}, "--bcc: not an e-mail address: x@nodot"},
+      {{"--to", "Bob <bob@example.org> , a@@example.org"}, "--to: not an e-mail address: a@@example.org"},
+      {{"--to", "bob@example.org", "--cc", "line\nbreak@example.org"}, "--cc: not an e-mail address: line break"},
+  };
+  for (const auto& [recipients, message] : cases) {
+    std::vector<std::string> args{"mail", "send", "--subject", "s"};
+    args.insert(args.end(), recipients.begin(), recipients.end());
+    ExpectFailure("alice", args, message);
+  }
+  EXPECT_EQ(RunJson({"-p", "alice", "mail", "list", "Outbox", "--json"}).size(), 0u);
+  EXPECT_THAT(Ok({"-p", "alice", "send-receive"}), HasSubstr("Sent 0, received 0"));
+  EXPECT_THAT(Ok({"-p", "bob", "send-receive"}), HasSubstr("Sent 0, received 0"));
+  // No mailbox was made for a word taken as an address.
+  std::vector<std::string> boxes;
+  for (const auto& e : std::filesystem::directory_iterator(home_ / "postoffice")) {
+    boxes.push_back(e.path().filename().string());
+  }
+  std::sort(boxes.begin(), boxes.end());
+  EXPECT_THAT(boxes, ::testing::IsSubsetOf(std::vector<std::string>{"alice@example.org", "bob@example.org"}));
+}
+
+TEST_F(CliTest, ProfileCreateRefusesAnAddressThatIsNotOne) {
+  for (const std::string bad : {"not an address", "bob", "bob@localhost.", "a@b@example.org", "Bob <bob@example.org>",
+                                "bob@example.org; carol@example.org"}) {
+    RunResult r = Run({"profile", "create", "p", "--name", "P", "--address", bad, "--batch"});
+    EXPECT_EQ(r.rc, 1) << bad;
+    EXPECT_THAT(r.err, HasSubstr("--address: not an e-mail address: " + bad));
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(host::Profile::Exists(home_ / "p")) << bad;
+  }
+  // Blanks around a good address are dropped.
+  ASSERT_EQ(Run({"profile", "create", "p", "--name", "P", "--address", " p@example.org ", "--batch"}).rc, 0);
+  EXPECT_EQ(RunJson({"profile", "show", "p", "--json"})["address"], "p@example.org");
+}
+
 TEST_F(CliTest, SavedAttachmentNamesStayInsideTheFolder) {
   EXPECT_EQ(SafeFileName("report.pdf"), "report.pdf");
   EXPECT_EQ(SafeFileName("../../etc/passwd"), "passwd");

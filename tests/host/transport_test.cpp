@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -296,20 +298,23 @@ TEST(MimeWrite, HeaderTextCannotInjectHeaders) {
   EXPECT_EQ(got.attachments[0].data, Bytes("x"));
 }
 
-TEST(MimeWrite, MissingIdAndDateAreFilledIn) {
+TEST(MimeWrite, MissingIdIsFilledInAndTheDateIsNeverMadeUp) {
   MailMessage m;
   m.from = {"", "someone@Example.org"};
-  m.date = "not a date";
-  auto before = std::chrono::system_clock::now();
+  m.date = "Mon, 15 Jun 2026 15:04:05 +0200";
   MailMessage got = ReadMime(WriteMime(m));
   EXPECT_THAT(got.messageId, testing::EndsWith("@example.org"));
-  auto when = ParseMailDate(got.date);
-  ASSERT_TRUE(when.has_value()) << got.date;
-  auto since = *when - std::chrono::duration_cast<std::chrono::seconds>(before.time_since_epoch()).count();
-  EXPECT_GE(since, -1);
-  EXPECT_LE(since, 60);
+  EXPECT_EQ(ParseMailDate(got.date), 1781528645);
   EXPECT_NE(GenerateMessageId("a@example.org"), GenerateMessageId("a@example.org"));
   EXPECT_THAT(GenerateMessageId("no domain"), testing::EndsWith("@localhost"));
+  // The writer has no clock: without a date from the sender there is none
+  // (no time taken from the system).
+  for (const char* date : {"", "not a date"}) {
+    m.date = date;
+    std::string text = WriteMime(m);
+    EXPECT_THAT(text, Not(HasSubstr("Date:"))) << date;
+    EXPECT_EQ(ReadMime(text).date, "") << date;
+  }
 }
 
 TEST(MimeWrite, AttachmentTypes) {
@@ -546,6 +551,48 @@ TEST(AddressList, EnvelopeRecipientsCombineAndDeduplicate) {
   EXPECT_EQ(EnvelopeRecipients(m), (std::vector<std::string>{"a@x.org", "B@Y.org", "c@z.org"}));
 }
 
+TEST(MailDate, WrittenInTheSendersZone) {
+  struct Case {
+    int minutesEast;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, "Mon, 15 Jun 2026 13:04:05 +0000"},
+      {120, "Mon, 15 Jun 2026 15:04:05 +0200"},
+      {-300, "Mon, 15 Jun 2026 08:04:05 -0500"},
+      {330, "Mon, 15 Jun 2026 18:34:05 +0530"},
+      {-720, "Mon, 15 Jun 2026 01:04:05 -1200"},
+      {840, "Tue, 16 Jun 2026 03:04:05 +1400"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatMailDate(1781528645, c.minutesEast), c.text) << c.minutesEast;
+    EXPECT_EQ(ParseMailDate(c.text), 1781528645) << c.text;
+  }
+  EXPECT_EQ(FormatMailDate(1781528645, 24 * 60), "");
+  EXPECT_EQ(FormatMailDate(1781528645, -24 * 60), "");
+}
+
+TEST(AddressCheck, WhatCountsAsAMailAddress) {
+  const char* good[] = {
+      "bob@example.org",  " Bob.Smith+tag@Example.ORG ", "a@b.co",          "o'neil@x.ie",
+      "user@localhost",   "USER@LocalHost",                "a/b@x.org",       "jūratė@pavyzdys.lt",
+      "x@sub-domain.example.org", "1@2.3", "\tbob@example.org\n",
+  };
+  const char* bad[] = {
+      "",           "bob",          "@example.org",       "bob@",          "a@b@example.org",
+      "not an address", "bob smith@example.org", "bob@exa mple.org", "bob@nodot", "bob@.example.org",
+      "bob@example..org", "bob@example.org.", "bob@-example.org", "bob@example-.org", "bob@ex_ample.org",
+      "Bob <bob@example.org>", "bob@example.org;", "a,b@example.org", "bo\"b@example.org", "bob@[1.2.3.4]",
+      "bob\t@example.org", "bob@exam\nple.org", "bo\x7f" "b@example.org", "bob(x)@example.org", "a:b@example.org",
+  };
+  for (const char* a : good) EXPECT_TRUE(IsMailAddress(a)) << a;
+  for (const char* a : bad) EXPECT_FALSE(IsMailAddress(a)) << a;
+
+  EXPECT_TRUE(InvalidRecipients("Bob Brown <bob@example.org>; carol@example.org, \"Dan, D\" <dan@x.org>").empty());
+  EXPECT_EQ(InvalidRecipients("bob; carol@example.org; Dave Brown; <x y@z.org>"),
+            (std::vector<std::string>{"bob", "Dave Brown", "x y@z.org"}));
+}
+
 TEST(MailDate, ParseAndFormat) {
   EXPECT_EQ(ParseMailDate("Thu, 1 Jan 1970 00:00:00 +0000"), 0);
   EXPECT_EQ(ParseMailDate("Mon, 15 Jun 2026 15:04:05 +0200"), 1781528645);
@@ -561,6 +608,7 @@ class PostOffice : public ::testing::Test {
  protected:
   MailMessage Message(const std::string& subject) {
     MailMessage m;
+    m.date = "Mon, 15 Jun 2026 15:04:05 +0200";
     m.from = {"Owner", "owner@example.org"};
     m.to = {{"Ann", "ann@example.org"}};
     m.cc = {{"", "cid@example.org"}};
@@ -579,7 +627,7 @@ TEST_F(PostOffice, DeliversToEveryEnvelopeRecipientWithoutBcc) {
   MailMessage m = Message("Hello");
   office.Send(m, EnvelopeRecipients(m));
   for (const char* who : {"ann@example.org", "cid@example.org", "hid@example.org"}) {
-    std::vector<MailMessage> got = office.Fetch(who);
+    std::vector<MailMessage> got = office.TakeAll(who);
     ASSERT_EQ(got.size(), 1u) << who;
     EXPECT_EQ(got[0].subject, "Hello");
     EXPECT_EQ(got[0].to, m.to);
@@ -588,7 +636,7 @@ TEST_F(PostOffice, DeliversToEveryEnvelopeRecipientWithoutBcc) {
     ASSERT_EQ(got[0].attachments.size(), 1u);
     EXPECT_EQ(got[0].attachments[0].data, AllByteValues());
   }
-  EXPECT_TRUE(office.Fetch("owner@example.org").empty());
+  EXPECT_TRUE(office.TakeAll("owner@example.org").empty());
 }
 
 TEST_F(PostOffice, UsesStandardMaildirs) {
@@ -606,7 +654,7 @@ TEST_F(PostOffice, UsesStandardMaildirs) {
   EXPECT_THAT(text, HasSubstr("Subject: Layout\n"));
   EXPECT_THAT(text, Not(HasSubstr("hid@example.org")));
 
-  ASSERT_EQ(office.Fetch("ann@example.org").size(), 1u);
+  ASSERT_EQ(office.TakeAll("ann@example.org").size(), 1u);
   EXPECT_TRUE(FilesIn(box / "new").empty());
   EXPECT_EQ(FilesIn(box / "cur"), std::vector<std::string>{waiting[0] + ":2,S"});
 }
@@ -614,17 +662,17 @@ TEST_F(PostOffice, UsesStandardMaildirs) {
 TEST_F(PostOffice, EachMessageIsFetchedOnce) {
   PostOfficeTransport other(dir.path());
   for (int i = 0; i < 12; ++i) office.Send(Message("n" + std::to_string(i)), {"ann@example.org"});
-  std::vector<MailMessage> got = other.Fetch("ann@example.org");
+  std::vector<MailMessage> got = other.TakeAll("ann@example.org");
   ASSERT_EQ(got.size(), 12u);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(got[static_cast<size_t>(i)].subject, "n" + std::to_string(i));  // oldest first
-  EXPECT_TRUE(other.Fetch("ann@example.org").empty());
-  EXPECT_TRUE(office.Fetch("ann@example.org").empty());
+  EXPECT_TRUE(other.TakeAll("ann@example.org").empty());
+  EXPECT_TRUE(office.TakeAll("ann@example.org").empty());
 
   office.Send(Message("later"), {"ann@example.org"});
-  got = office.Fetch("ann@example.org");
+  got = office.TakeAll("ann@example.org");
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].subject, "later");
-  EXPECT_TRUE(other.Fetch("ann@example.org").empty());
+  EXPECT_TRUE(other.TakeAll("ann@example.org").empty());
 }
 
 TEST_F(PostOffice, TwoFetchersRacingNeverShareAMessage) {
@@ -636,7 +684,7 @@ TEST_F(PostOffice, TwoFetchersRacingNeverShareAMessage) {
     PostOfficeTransport mine(dir.path());
     while (!go) std::this_thread::yield();
     for (int round = 0; round < 3; ++round) {
-      for (MailMessage& m : mine.Fetch("ann@example.org")) into.push_back(std::move(m));
+      for (MailMessage& m : mine.TakeAll("ann@example.org")) into.push_back(std::move(m));
     }
   };
   std::thread ta(fetchAll, std::ref(a)), tb(fetchAll, std::ref(b));
@@ -652,14 +700,14 @@ TEST_F(PostOffice, TwoFetchersRacingNeverShareAMessage) {
 }
 
 TEST_F(PostOffice, MailForAnAddressWithoutProfileWaits) {
-  EXPECT_TRUE(office.Fetch("newcomer@example.org").empty());
+  EXPECT_TRUE(office.TakeAll("newcomer@example.org").empty());
   EXPECT_FALSE(fs::exists(office.MailboxPath("newcomer@example.org")));  // fetching creates nothing
   office.Send(Message("Welcome"), {"Newcomer@Example.org"});
   office.Send(Message("Second"), {"newcomer@example.org"});
   EXPECT_THAT(office.ListMailboxes(), testing::Contains("newcomer@example.org"));
 
   PostOfficeTransport later(dir.path());  // the profile is created afterwards
-  std::vector<MailMessage> got = later.Fetch("NEWCOMER@example.org");
+  std::vector<MailMessage> got = later.TakeAll("NEWCOMER@example.org");
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].subject, "Welcome");
   EXPECT_EQ(got[1].subject, "Second");
@@ -667,10 +715,10 @@ TEST_F(PostOffice, MailForAnAddressWithoutProfileWaits) {
 
 TEST_F(PostOffice, DuplicateRecipientsGetOneCopy) {
   office.Send(Message("Once"), {"ann@example.org", " ANN@example.org ", "", "ann@EXAMPLE.org"});
-  EXPECT_EQ(office.Fetch("ann@example.org").size(), 1u);
+  EXPECT_EQ(office.TakeAll("ann@example.org").size(), 1u);
 }
 
-TEST_F(PostOffice, BrokenFilesAreSetAsideNotRetried) {
+TEST_F(PostOffice, BrokenFilesComeAsUnreadableWithTheirText) {
   office.Send(Message("good one"), {"ann@example.org"});
   fs::path box = office.MailboxPath("ann@example.org");
   WriteFile(box / "new" / "1.broken_1.host", "");
@@ -679,20 +727,94 @@ TEST_F(PostOffice, BrokenFilesAreSetAsideNotRetried) {
   fs::create_directory(box / "new" / "3.subfolder_3.host");
   office.Send(Message("good two"), {"ann@example.org"});
 
-  ::testing::internal::CaptureStderr();
-  std::vector<MailMessage> got = office.Fetch("ann@example.org");
-  std::string log = ::testing::internal::GetCapturedStderr();
-  ASSERT_EQ(got.size(), 2u);
-  std::set<std::string> subjects = {got[0].subject, got[1].subject};
+  std::set<std::string> subjects, unreadable;
+  {
+    auto fetched = office.Fetch("ann@example.org");
+    ASSERT_EQ(fetched->Keys().size(), 4u);
+    EXPECT_TRUE(fetched->Problems().empty());
+    for (const std::string& key : fetched->Keys()) {
+      ArrivedMessage m = fetched->Read(key);
+      EXPECT_EQ(m.key, key);
+      if (m.unreadable.empty()) {
+        subjects.insert(m.message.subject);
+      } else {
+        unreadable.insert(key);
+        EXPECT_EQ(m.location, (box / "cur" / (key + ":2,")).string());
+        EXPECT_EQ(m.rawText, key == "1.broken_1.host" ? "" : "no headers here\n");
+      }
+      fetched->Acknowledge(key);
+    }
+  }
   EXPECT_EQ(subjects, (std::set<std::string>{"good one", "good two"}));
-  EXPECT_THAT(log, HasSubstr("1.broken_1.host"));
-  EXPECT_THAT(log, HasSubstr("2.broken_2.host"));
-
+  EXPECT_EQ(unreadable, (std::set<std::string>{"1.broken_1.host", "2.broken_2.host"}));
   std::vector<std::string> cur = FilesIn(box / "cur");
   EXPECT_THAT(cur, testing::Contains("1.broken_1.host:2,S"));
   EXPECT_THAT(cur, testing::Contains("2.broken_2.host:2,S"));
+  // Hidden files and folders are no messages and stay where they are.
   EXPECT_EQ(FilesIn(box / "new"), (std::vector<std::string>{".hidden", "3.subfolder_3.host"}));
-  EXPECT_TRUE(office.Fetch("ann@example.org").empty());
+  EXPECT_TRUE(office.Fetch("ann@example.org")->Keys().empty());
+}
+
+TEST_F(PostOffice, ClaimedMessagesStayUntilAcknowledged) {
+  for (const char* subject : {"one", "two", "three"}) office.Send(Message(subject), {"ann@example.org"});
+  fs::path box = office.MailboxPath("ann@example.org");
+  std::vector<std::string> names = FilesIn(box / "new");
+  ASSERT_EQ(names.size(), 3u);
+
+  std::vector<std::string> keys;
+  {
+    auto fetched = office.Fetch("ann@example.org");
+    keys = fetched->Keys();
+    // The keys are the unique names; the claim is a rename into cur/ with no flags.
+    EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()), std::set<std::string>(names.begin(), names.end()));
+    EXPECT_TRUE(FilesIn(box / "new").empty());
+    EXPECT_EQ(FilesIn(box / "cur"), (std::vector<std::string>{names[0] + ":2,", names[1] + ":2,", names[2] + ":2,"}));
+    EXPECT_EQ(fetched->Read(keys[0]).message.subject, "one");  // oldest first
+    EXPECT_EQ(fetched->Read(keys[2]).message.subject, "three");
+    fetched->Acknowledge(keys[0]);
+    fetched->Acknowledge(keys[0]);  // twice is harmless
+    EXPECT_THAT(FilesIn(box / "cur"), testing::Contains(keys[0] + ":2,S"));
+    EXPECT_THROW(fetched->Read("no-such-key"), TransportError);
+  }
+  // The fetch ended without acknowledging two: the next one returns them
+  // under the same keys, before anything newer.
+  office.Send(Message("four"), {"ann@example.org"});
+  PostOfficeTransport other(dir.path());
+  auto again = other.Fetch("ann@example.org");
+  ASSERT_EQ(again->Keys().size(), 3u);
+  EXPECT_EQ(again->Keys()[0], keys[1]);
+  EXPECT_EQ(again->Keys()[1], keys[2]);
+  EXPECT_EQ(again->Read(again->Keys()[2]).message.subject, "four");
+  for (const std::string& key : again->Keys()) again->Acknowledge(key);
+  for (const std::string& name : FilesIn(box / "cur")) EXPECT_THAT(name, testing::EndsWith(":2,S"));
+}
+
+TEST_F(PostOffice, OneFetcherAtATimePerMailbox) {
+  office.Send(Message("one"), {"ann@example.org"});
+  office.Send(Message("two"), {"bob@example.org"});
+  PostOfficeTransport other(dir.path());
+  other.SetLockWait(std::chrono::milliseconds(0));
+  fs::path lockFile = office.MailboxPath("ann@example.org") / PostOfficeTransport::kLockFile;
+  {
+    auto held = office.Fetch("ann@example.org");
+    ASSERT_EQ(held->Keys().size(), 1u);
+    try {
+      other.Fetch("ann@example.org");
+      FAIL() << "a second fetcher got in";
+    } catch (const TransportError& e) {
+      EXPECT_THAT(e.what(), HasSubstr("being read by another program"));
+    }
+    // Another process sees the lock too.
+    int fd = open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(flock(fd, LOCK_EX | LOCK_NB), 0);
+    close(fd);
+    // Other mailboxes are not held up.
+    EXPECT_EQ(other.TakeAll("bob@example.org").size(), 1u);
+  }
+  auto next = other.Fetch("ann@example.org");
+  ASSERT_EQ(next->Keys().size(), 1u);  // never acknowledged: still there
+  EXPECT_EQ(next->Read(next->Keys()[0]).message.subject, "one");
 }
 
 TEST_F(PostOffice, ForeignNamesWithInfoAreClaimedToo) {
@@ -701,7 +823,7 @@ TEST_F(PostOffice, ForeignNamesWithInfoAreClaimedToo) {
   WriteFile(box / "new" / "99.other:2,", "From: x@example.org\nSubject: foreign\n\nhi\n");
   WriteFile(box / "cur" / "99.taken:2,S", "From: x@example.org\nSubject: old\n\nhi\n");
   WriteFile(box / "new" / "99.taken", "From: x@example.org\nSubject: same name\n\nhi\n");
-  std::vector<MailMessage> got = office.Fetch("ann@example.org");
+  std::vector<MailMessage> got = office.TakeAll("ann@example.org");
   std::set<std::string> subjects;
   for (const MailMessage& m : got) subjects.insert(m.subject);
   EXPECT_EQ(subjects, (std::set<std::string>{"first", "foreign", "same name"}));
@@ -734,15 +856,39 @@ TEST_F(PostOffice, MailboxNamesAreSafeSinglePathComponents) {
 
   office.Send(Message("odd"), {"../../escape@x.org", "a/b@x.org"});
   EXPECT_EQ(office.ListMailboxes(), (std::vector<std::string>{"../../escape@x.org", "a/b@x.org"}));
-  EXPECT_EQ(office.Fetch("../../escape@x.org").size(), 1u);
-  EXPECT_EQ(office.Fetch("a/b@x.org").size(), 1u);
+  EXPECT_EQ(office.TakeAll("../../escape@x.org").size(), 1u);
+  EXPECT_EQ(office.TakeAll("a/b@x.org").size(), 1u);
   EXPECT_FALSE(fs::exists(dir.path().parent_path().parent_path() / "escape@x.org"));
 }
 
 TEST_F(PostOffice, SendErrors) {
   EXPECT_THROW(office.Send(Message("x"), {}), TransportError);
   EXPECT_THROW(office.Send(Message("x"), {" ", ""}), TransportError);
-  EXPECT_TRUE(office.Fetch("").empty());
+  EXPECT_TRUE(office.Fetch("")->Keys().empty());
+
+  // A recipient that is not an address stops the whole message.
+  for (const std::string bad : {"bob", "not an address", "a@b@example.org", "x@nodot"}) {
+    try {
+      office.Send(Message("x"), {"ann@example.org", bad});
+      FAIL() << "expected TransportError for " << bad;
+    } catch (const TransportError& e) {
+      EXPECT_THAT(e.what(), HasSubstr("not an e-mail address: \"" + bad + "\""));
+      EXPECT_TRUE(e.Delivered().empty());
+    }
+  }
+  EXPECT_TRUE(office.ListMailboxes().empty());
+
+  // A delivery that fails for some names them and those that got it.
+  WriteFile(dir.path() / "full@example.org", "a file where the mailbox should be");
+  try {
+    office.Send(Message("part"), {"ann@example.org", "full@example.org"});
+    FAIL() << "expected TransportError";
+  } catch (const TransportError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("full@example.org"));
+    EXPECT_EQ(e.Delivered(), std::vector<std::string>{"ann@example.org"});
+  }
+  EXPECT_EQ(office.TakeAll("ann@example.org").size(), 1u);
+  fs::remove(dir.path() / "full@example.org");
 
   // A root that is a file cannot hold mailboxes.
   WriteFile(dir.path() / "file", "x");
@@ -754,7 +900,7 @@ TEST_F(PostOffice, SendErrors) {
     EXPECT_THAT(e.what(), HasSubstr("ann@example.org"));
     EXPECT_THAT(e.what(), HasSubstr("bob@example.org"));
   }
-  EXPECT_TRUE(broken.Fetch("ann@example.org").empty());
+  EXPECT_TRUE(broken.TakeAll("ann@example.org").empty());
   EXPECT_TRUE(broken.ListMailboxes().empty());
 }
 

@@ -310,7 +310,9 @@ TEST(ParseContactRecord, HostileTextNeverThrows) {
 class NullTransport final : public host::Transport {
  public:
   void Send(const host::MailMessage&, const std::vector<std::string>&) override {}
-  std::vector<host::MailMessage> Fetch(const std::string&) override { return {}; }
+  std::unique_ptr<host::FetchedMail> Fetch(const std::string&) override {
+    return std::make_unique<host::NoMail>();
+  }
 };
 
 // A temporary profile, a stopped clock at 6/15/2026 9:00:00 AM, a scripted

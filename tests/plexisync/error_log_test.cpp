@@ -30,7 +30,7 @@ class ErrorLogTest : public testing::AddinTest {
     host::PostOfficeTransport office(PostOffice());
     std::vector<host::MailMessage> out;
     for (const auto& box : office.ListMailboxes()) {
-      for (auto& msg : office.Fetch(box)) out.push_back(std::move(msg));
+      for (auto& msg : office.TakeAll(box)) out.push_back(std::move(msg));
     }
     return out;
   }

@@ -21,7 +21,7 @@ class SafeSendTest : public testing::AddinTest {
     return mail;
   }
   std::size_t DeliveredTo(const std::string& address) {
-    return host::PostOfficeTransport(PostOffice()).Fetch(address).size();
+    return host::PostOfficeTransport(PostOffice()).TakeAll(address).size();
   }
 };
 

@@ -29,7 +29,9 @@ namespace plexisync::testing {
 class NullTransport : public host::Transport {
  public:
   void Send(const host::MailMessage&, const std::vector<std::string>&) override {}
-  std::vector<host::MailMessage> Fetch(const std::string&) override { return {}; }
+  std::unique_ptr<host::FetchedMail> Fetch(const std::string&) override {
+    return std::make_unique<host::NoMail>();
+  }
 };
 
 // Forwards to the real hive; counts value writes and throws a key store

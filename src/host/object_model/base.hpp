@@ -60,12 +60,21 @@ class Object {
   virtual std::string DefaultValue() const = 0;
 };
 
+// The zone of HostServices when none is given.
+inline const platform::TimeZoneInfo& UtcTimeZone() {
+  static const platform::FixedTimeZone utc(0);
+  return utc;
+}
+
 // What the client runs on.
 struct HostServices {
   platform::Clock& clock;
   platform::UserInterface& ui;
   Transport& transport;
   platform::KeyStore& keys;
+  // The zone of the clock's local times: mail dates are written and read
+  // through it.
+  const platform::TimeZoneInfo& timeZone = UtcTimeZone();
 };
 
 enum class CallerMode { kProgram, kPerson };

@@ -69,7 +69,48 @@ Address ParseEntry(std::string_view entry) {
   return a;
 }
 
+bool IsAsciiAlnum(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
+bool IsDomainLabel(std::string_view label) {
+  if (label.empty() || label.front() == '-' || label.back() == '-') return false;
+  for (unsigned char c : label) {
+    if (!IsAsciiAlnum(c) && c != '-' && c < 0x80) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool IsMailAddress(std::string_view address) {
+  address = TrimSpace(address);
+  size_t at = address.find('@');
+  if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos) return false;
+  std::string_view local = address.substr(0, at), domain = address.substr(at + 1);
+  if (local.empty() || domain.empty()) return false;
+  for (unsigned char c : address) {
+    if (c <= 0x20 || c == 0x7F) return false;
+    if (std::string_view("()<>[],;:\\\"").find(static_cast<char>(c)) != std::string_view::npos) return false;
+  }
+  size_t labels = 0;
+  for (size_t start = 0;;) {
+    size_t dot = domain.find('.', start);
+    if (!IsDomainLabel(domain.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start))) {
+      return false;
+    }
+    ++labels;
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return labels >= 2 || platform::FoldCase(std::string(domain)) == "localhost";
+}
+
+std::vector<std::string> InvalidRecipients(std::string_view text) {
+  std::vector<std::string> bad;
+  for (const Address& a : ParseAddressList(text)) {
+    if (!IsMailAddress(a.address)) bad.push_back(a.address.empty() ? a.name : a.address);
+  }
+  return bad;
+}
 
 std::vector<Address> ParseAddressList(std::string_view text) {
   std::vector<Address> out;

@@ -43,6 +43,19 @@ struct MailMessage {
 // address part keeps its whole text as the address. Never throws.
 std::vector<Address> ParseAddressList(std::string_view text);
 
+// True when `address` (surrounding blanks aside) is a mail address
+// "local@domain": exactly one @; a non-empty local part and domain; no blank,
+// control character or any of ( ) < > [ ] , ; : \ " anywhere; a domain of
+// dot-separated non-empty labels of letters, digits, hyphens and non-ASCII
+// bytes, none starting or ending with a hyphen, that has at least two labels
+// or is "localhost".
+bool IsMailAddress(std::string_view address);
+
+// The entries of a recipients text (see ParseAddressList) whose address part
+// is not a mail address, each as its address part, or its name when it has
+// no address part. Empty when every entry is fine.
+std::vector<std::string> InvalidRecipients(std::string_view text);
+
 // "Name <address>" (the name quoted when it holds special characters), or the
 // bare address when there is no name.
 std::string FormatAddress(const Address& a);

@@ -389,8 +389,13 @@ std::string WriteMime(const MailMessage& m, MimeNewline newline) {
 
   std::string dateText = CleanHeaderText(m.date);
   GDate date(dateText.empty() ? nullptr : g_mime_utils_header_decode_date(dateText.c_str()));
-  if (!date) date.reset(g_date_time_new_now_local());
-  g_mime_message_set_date(msg.get(), date.get());
+  if (date) {
+    g_mime_message_set_date(msg.get(), date.get());
+  } else {
+    // GMime dates a new message itself (with the system's clock); the date
+    // is the sender's to give, so without one there is none.
+    g_mime_object_remove_header(obj, "Date");
+  }
 
   std::string id = CleanAddress(m.messageId);
   if (id.empty()) id = GenerateMessageId(fromAddr);
@@ -489,9 +494,15 @@ std::optional<std::int64_t> ParseMailDate(std::string_view date) {
   return g_date_time_to_unix(parsed.get());
 }
 
-std::string FormatMailDate(std::int64_t unixSeconds) {
+std::string FormatMailDate(std::int64_t unixSeconds, int minutesEastOfUtc) {
   EnsureInit();
-  GDate dt(g_date_time_new_from_unix_utc(unixSeconds));
+  // Zones lie within a day of UTC (GLib takes nothing wider).
+  if (minutesEastOfUtc <= -24 * 60 || minutesEastOfUtc >= 24 * 60) return {};
+  GDate utc(g_date_time_new_from_unix_utc(unixSeconds));
+  if (!utc) return {};
+  std::unique_ptr<GTimeZone, void (*)(GTimeZone*)> zone(g_time_zone_new_offset(minutesEastOfUtc * 60),
+                                                         g_time_zone_unref);
+  GDate dt(zone ? g_date_time_to_timezone(utc.get(), zone.get()) : nullptr);
   if (!dt) return {};
   GString_ text(g_mime_utils_header_format_date(dt.get()));
   return FromCString(text.get());

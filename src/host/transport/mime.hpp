@@ -22,8 +22,8 @@ enum class MimeNewline {
 };
 
 // Writes the message as MIME text: From, To, Cc (never Bcc), Subject (RFC 2047
-// encoded when not ASCII), Date (m.date when it is a valid date, else now),
-// Message-ID (generated when m.messageId is empty), MIME-Version, Importance
+// encoded when not ASCII), Date (m.date when it is a valid date; the writer
+// has no clock of its own, so otherwise the message has no Date), Message-ID (generated when m.messageId is empty), MIME-Version, Importance
 // and X-Priority; a text/plain; charset=utf-8 body; each attachment as a
 // base64 part with Content-Disposition: attachment and its file name, the whole
 // being multipart/mixed when there are attachments. Control characters in
@@ -51,8 +51,10 @@ std::string GenerateMessageId(std::string_view fromAddress);
 // Seconds since 1970-01-01 UTC of an RFC 5322 date text; nullopt when it is
 // not a date.
 std::optional<std::int64_t> ParseMailDate(std::string_view date);
-// RFC 5322 date text of a time in seconds since 1970-01-01 UTC, written in UTC
-// ("Mon, 15 Jun 2026 15:04:05 +0000").
-std::string FormatMailDate(std::int64_t unixSeconds);
+// RFC 5322 date text of a time in seconds since 1970-01-01 UTC, written as
+// the wall-clock time of the zone `minutesEastOfUtc` ahead of UTC with that
+// offset ("Mon, 15 Jun 2026 15:04:05 +0200"); UTC by default ("+0000").
+// Empty for a time or an offset (a day or more) that cannot be written.
+std::string FormatMailDate(std::int64_t unixSeconds, int minutesEastOfUtc = 0);
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #include "host/transport/post_office.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,10 +11,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #include "host/transport/mime.hpp"
 #include "platform/text.hpp"
@@ -131,11 +133,16 @@ int RenameNoReplace(const fs::path& from, const fs::path& to) {
   return -1;
 }
 
-void SyncDirectory(const fs::path& dir) {
+// Flushes a folder's entries (renames into it) to disk; false with errno set
+// when that fails.
+bool SyncDirectory(const fs::path& dir) {
   int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
+  if (fd < 0) return false;
+  bool ok = fsync(fd) == 0;
+  int err = errno;
   close(fd);
+  errno = err;
+  return ok;
 }
 
 void EnsureMaildir(const fs::path& dir) {
@@ -220,27 +227,33 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-struct Waiting {
-  std::int64_t mtimeNs;
-  std::string name;
-};
-
-// Reads a claimed message file; false with `error` set when it cannot be read.
-bool ReadMessageFile(const fs::path& path, std::string& out, std::string& error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+// Reads a claimed message file; false with `error` set when it cannot be
+// read, and `lasting` set when it never will be (not a regular file, too
+// large).
+bool ReadMessageFile(const fs::path& path, std::string& out, std::string& error, bool& lasting) {
+  lasting = false;
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    error = ErrnoText(errno);
+    lasting = errno == ELOOP;  // a symbolic link
+    error = lasting ? "not a regular file" : ErrnoText(errno);
     return false;
   }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0) {
+    error = ErrnoText(errno);
+    close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
     close(fd);
     error = "not a regular file";
+    lasting = true;
     return false;
   }
   if (static_cast<std::uint64_t>(st.st_size) > kMaxMessageBytes) {
     close(fd);
-    error = "the message is too large";
+    error = "the message is too large (" + std::to_string(st.st_size) + " bytes)";
+    lasting = true;
     return false;
   }
   out.clear();
@@ -257,6 +270,7 @@ bool ReadMessageFile(const fs::path& path, std::string& out, std::string& error)
     if (n == 0) break;
     if (out.size() + static_cast<size_t>(n) > kMaxMessageBytes) {
       error = "the message is too large";
+      lasting = true;
       close(fd);
       return false;
     }
@@ -298,87 +312,235 @@ std::filesystem::path PostOfficeTransport::MailboxPath(std::string_view address)
 }
 
 void PostOfficeTransport::Send(const MailMessage& message, const std::vector<std::string>& envelopeRecipients) {
-  std::set<std::string> done;
-  std::vector<std::string> failed;
-  std::string firstError;
-  std::string text;
+  // Every recipient is checked before anything goes out, so that a refused
+  // message reached nobody.
+  std::vector<std::pair<std::string, std::string>> targets;  // address, mailbox name
+  std::set<std::string> names;
+  std::vector<std::string> invalid;
   for (const std::string& recipient : envelopeRecipients) {
     std::string address = TrimWhite(recipient);
     if (address.empty()) continue;
+    if (!IsMailAddress(address)) {
+      invalid.push_back(address);
+      continue;
+    }
     std::string name = MailboxName(address);
-    if (!done.insert(name).second) continue;
+    if (names.insert(name).second) targets.emplace_back(std::move(address), std::move(name));
+  }
+  if (!invalid.empty()) {
+    std::string list;
+    for (const std::string& a : invalid) list += (list.empty() ? "\"" : "\", \"") + a;
+    throw TransportError("The message was not sent: not an e-mail address: " + list + "\"");
+  }
+  if (targets.empty()) throw TransportError("The message has no recipients.");
+
+  std::string text = WriteMime(message, MimeNewline::Lf);
+  std::vector<std::string> delivered, failed;
+  std::string firstError;
+  for (const auto& [address, name] : targets) {
     try {
-      if (text.empty()) text = WriteMime(message, MimeNewline::Lf);
       DeliverTo(root_ / name, text);
+      delivered.push_back(address);
     } catch (const std::exception& e) {
       failed.push_back(address);
       if (firstError.empty()) firstError = e.what();
     }
   }
-  if (done.empty()) throw TransportError("The message has no recipients.");
   if (!failed.empty()) {
     std::string list;
     for (const std::string& a : failed) list += (list.empty() ? "" : ", ") + a;
-    throw TransportError("The message could not be delivered to " + list + ": " + firstError);
+    throw TransportError("The message could not be delivered to " + list + ": " + firstError, std::move(delivered));
   }
 }
 
-std::vector<MailMessage> PostOfficeTransport::Fetch(const std::string& mailboxAddress) {
-  std::vector<MailMessage> out;
-  if (TrimWhite(mailboxAddress).empty()) return out;
-  fs::path dir = MailboxPath(mailboxAddress);
-  std::error_code ec;
-  if (!fs::is_directory(dir / "new", ec)) return out;
-  EnsureMaildir(dir);
+namespace {
 
-  std::vector<Waiting> waiting;
-  for (fs::directory_iterator it(dir / "new", ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    if (name.empty() || name[0] == '.') continue;
-    struct stat st;
-    if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    std::int64_t ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    waiting.push_back({ns, std::move(name)});
+constexpr const char* kClaimedInfo = ":2,";
+constexpr const char* kDoneInfo = ":2,S";
+
+// Holds the fetch lock of one mailbox and the messages claimed under it.
+class PostOfficeFetch final : public FetchedMail {
+ public:
+  PostOfficeFetch(fs::path dir, int lockFd, std::vector<std::string> keys, std::vector<std::string> problems)
+      : dir_(std::move(dir)), lockFd_(lockFd), keys_(std::move(keys)), problems_(std::move(problems)) {}
+  ~PostOfficeFetch() override {
+    if (lockFd_ >= 0) close(lockFd_);  // closing releases the flock
   }
-  if (ec) throw TransportError("Cannot list " + (dir / "new").string() + ": " + ec.message());
-  std::sort(waiting.begin(), waiting.end(), [](const Waiting& a, const Waiting& b) {
-    if (a.mtimeNs != b.mtimeNs) return a.mtimeNs < b.mtimeNs;
-    return NaturalLess(a.name, b.name);
-  });
+  PostOfficeFetch(const PostOfficeFetch&) = delete;
+  PostOfficeFetch& operator=(const PostOfficeFetch&) = delete;
 
-  for (const Waiting& w : waiting) {
-    // The rename into cur/ is the claim: whoever renames first owns the message.
-    std::string base = w.name.substr(0, w.name.find(':'));
-    fs::path from = dir / "new" / w.name;
-    fs::path claimed = dir / "cur" / (base + ":2,S");
-    bool taken = false;
-    int err = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      if (RenameNoReplace(from, claimed) == 0) {
-        taken = true;
-        break;
-      }
-      err = errno;
-      if (err != EEXIST) break;
-      claimed = dir / "cur" / (base + "." + std::to_string(g_deliveryCounter.fetch_add(1)) + ":2,S");
-    }
-    if (!taken) {
-      // ENOENT: another fetcher claimed it first.
-      if (err != ENOENT) {
-        std::cerr << "post office: cannot claim " << from.string() << ": " << ErrnoText(err) << '\n';
-      }
-      continue;
-    }
+  const std::vector<std::string>& Keys() const override { return keys_; }
+  const std::vector<std::string>& Problems() const override { return problems_; }
+
+  ArrivedMessage Read(const std::string& key) override {
+    fs::path path = Claimed(key);
+    ArrivedMessage out;
+    out.key = key;
     std::string raw, error;
-    if (!ReadMessageFile(claimed, raw, error)) {
-      std::cerr << "post office: skipped " << claimed.string() << ": " << error << '\n';
-      continue;
+    bool lasting = false;
+    if (!ReadMessageFile(path, raw, error, lasting)) {
+      if (!lasting) throw TransportError("Cannot read " + path.string() + ": " + error);
+      out.unreadable = error;
+      out.location = path.string();
+      return out;
     }
     try {
-      out.push_back(ReadMime(raw));
+      out.message = ReadMime(raw);
     } catch (const std::exception& e) {
-      std::cerr << "post office: skipped " << claimed.string() << ": " << e.what() << '\n';
+      out.unreadable = e.what();
+      out.rawText = std::move(raw);
+      out.location = path.string();
     }
+    return out;
+  }
+
+  void Acknowledge(const std::string& key) override {
+    fs::path from = Claimed(key);
+    fs::path to = dir_ / "cur" / (key + kDoneInfo);
+    if (RenameNoReplace(from, to) != 0) {
+      int err = errno;
+      struct stat st;
+      bool done = err == ENOENT && lstat(to.c_str(), &st) == 0;
+      if (!done) throw TransportError("Cannot mark " + from.string() + " as received: " + ErrnoText(err));
+    }
+    if (!SyncDirectory(dir_ / "cur")) {
+      throw TransportError("Cannot flush " + (dir_ / "cur").string() + ": " + ErrnoText(errno));
+    }
+  }
+
+ private:
+  fs::path Claimed(const std::string& key) const {
+    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) {
+      throw TransportError("No such message in this fetch: " + key);
+    }
+    return dir_ / "cur" / (key + kClaimedInfo);
+  }
+
+  fs::path dir_;
+  int lockFd_;
+  std::vector<std::string> keys_;
+  std::vector<std::string> problems_;
+};
+
+// Takes the fetch lock of the mailbox folder, waiting up to `wait`.
+int LockMailbox(const fs::path& dir, std::chrono::milliseconds wait) {
+  fs::path path = dir / PostOfficeTransport::kLockFile;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) throw TransportError("Cannot open " + path.string() + ": " + ErrnoText(errno));
+  auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    int err = errno;
+    if (err == EINTR) continue;
+    if (err != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+      close(fd);
+      if (err == EWOULDBLOCK) {
+        throw TransportError("The mailbox " + dir.string() + " is being read by another program; try again later.");
+      }
+      throw TransportError("Cannot lock " + path.string() + ": " + ErrnoText(err));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+struct Waiting {
+  std::int64_t mtimeNs;
+  std::string key;
+};
+
+std::int64_t MtimeNs(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+std::unique_ptr<FetchedMail> PostOfficeTransport::Fetch(const std::string& mailboxAddress) {
+  if (TrimWhite(mailboxAddress).empty()) return std::make_unique<NoMail>();
+  fs::path dir = MailboxPath(mailboxAddress);
+  std::error_code ec;
+  if (!fs::is_directory(dir / "new", ec)) return std::make_unique<NoMail>();
+  EnsureMaildir(dir);
+  int lockFd = LockMailbox(dir, lockWait_);
+  std::vector<std::string> problems;
+  // From here on the lock belongs to the result (or is released on failure).
+  auto fetch = [&]() -> std::vector<std::string> {
+    std::vector<Waiting> claimed;
+    // The unique names in cur/, whatever their info: a new claim takes none
+    // of them, so that a key names one message only.
+    std::set<std::string> keys;
+    // Claims left by a fetch that did not finish.
+    for (fs::directory_iterator it(dir / "cur", ec), end; !ec && it != end; it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      size_t info = name.find(':');
+      keys.insert(name.substr(0, info));
+      if (info == std::string::npos || info == 0 || name.compare(info, std::string::npos, kClaimedInfo) != 0) continue;
+      struct stat st;
+      if (lstat(it->path().c_str(), &st) != 0) continue;
+      claimed.push_back({MtimeNs(st), name.substr(0, info)});
+    }
+    if (ec) throw TransportError("Cannot list " + (dir / "cur").string() + ": " + ec.message());
+
+    std::vector<Waiting> waiting;
+    for (fs::directory_iterator it(dir / "new", ec), end; !ec && it != end; it.increment(ec)) {
+      std::string name = it->path().filename().string();
+      if (name.empty() || name[0] == '.') continue;
+      struct stat st;
+      if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      waiting.push_back({MtimeNs(st), std::move(name)});
+    }
+    if (ec) throw TransportError("Cannot list " + (dir / "new").string() + ": " + ec.message());
+
+    for (const Waiting& w : waiting) {
+      // The rename into cur/ is the claim: whoever renames first owns the message.
+      std::string base = w.key.substr(0, w.key.find(':'));
+      fs::path from = dir / "new" / w.key;
+      std::string key = base;
+      bool taken = false;
+      int err = 0;
+      for (int attempt = 0; attempt < 100; ++attempt) {
+        if (keys.count(key) == 0 && RenameNoReplace(from, dir / "cur" / (key + kClaimedInfo)) == 0) {
+          taken = true;
+          break;
+        }
+        err = keys.count(key) != 0 ? EEXIST : errno;
+        if (err != EEXIST) break;
+        key = base + "." + std::to_string(g_deliveryCounter.fetch_add(1));
+      }
+      if (!taken) {
+        // ENOENT: another program took it first. Otherwise it waits in new/
+        // for the next fetch.
+        if (err != ENOENT) problems.push_back("Cannot claim " + from.string() + ": " + ErrnoText(err));
+        continue;
+      }
+      keys.insert(key);
+      claimed.push_back({w.mtimeNs, std::move(key)});
+    }
+    std::sort(claimed.begin(), claimed.end(), [](const Waiting& a, const Waiting& b) {
+      if (a.mtimeNs != b.mtimeNs) return a.mtimeNs < b.mtimeNs;
+      return NaturalLess(a.key, b.key);
+    });
+    std::vector<std::string> out;
+    out.reserve(claimed.size());
+    for (Waiting& c : claimed) out.push_back(std::move(c.key));
+    return out;
+  };
+  try {
+    std::vector<std::string> keys = fetch();
+    return std::make_unique<PostOfficeFetch>(dir, lockFd, std::move(keys), std::move(problems));
+  } catch (...) {
+    close(lockFd);
+    throw;
+  }
+}
+
+std::vector<MailMessage> PostOfficeTransport::TakeAll(const std::string& mailboxAddress) {
+  std::vector<MailMessage> out;
+  auto fetched = Fetch(mailboxAddress);
+  for (const std::string& key : fetched->Keys()) {
+    ArrivedMessage m = fetched->Read(key);
+    if (!m.unreadable.empty()) continue;
+    out.push_back(std::move(m.message));
+    fetched->Acknowledge(key);
   }
   return out;
 }
