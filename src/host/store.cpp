@@ -313,12 +313,27 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
     // Only a SQLite file can be a store; anything else is refused before
     // SQLite sees it. A file cut off inside the first bytes is a damaged one.
     std::ifstream in(path, std::ios::binary);
-    char head[16] = {};
-    in.read(head, sizeof head);
+    unsigned char head[100] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
     const auto got = static_cast<std::size_t>(in.gcount());
-    if (!in && got == 0) throw HostError("The file " + path.string() + " could not be opened.");
-    if (std::string_view(head, got) != kSqliteMagic.substr(0, got)) s->NotAStore();
-    if (got < kSqliteMagic.size()) s->Damaged("the file is cut short");
+    if (got == 0) throw HostError("The file " + path.string() + " could not be opened.");
+    const std::size_t magic = std::min(got, kSqliteMagic.size());
+    if (std::string_view(reinterpret_cast<const char*>(head), magic) != kSqliteMagic.substr(0, magic)) {
+      s->NotAStore();
+    }
+    if (got < sizeof head) s->Damaged("the file is cut short");
+    // The file is made of whole pages. A part of a page at its end (a cut
+    // SQLite would read as zeros) is damage, unless a log or journal beside
+    // it is still to be played back.
+    const std::size_t pageSize = head[16] == 0 && head[17] == 1 ? 65536 : head[16] << 8 | head[17];
+    const auto size = std::filesystem::file_size(path, ec);
+    auto pending = [&](const char* suffix) {
+      std::error_code e;
+      return std::filesystem::file_size(path.string() + suffix, e) > 0 && !e;
+    };
+    if (!ec && pageSize >= 512 && size % pageSize != 0 && !pending("-wal") && !pending("-journal")) {
+      s->Damaged("the file is cut short");
+    }
   }
   if (fresh && path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   try {
