@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "addin_fixture.hpp"
+#include "plexisync/core/error_log.hpp"
 #include "plexisync/core/explorers.hpp"
 #include "plexisync/dialogs/adv_settings.hpp"
 #include "plexisync/dialogs/my_mails.hpp"
@@ -72,6 +75,73 @@ TEST_F(ApplTest, FirstStartOnACleanProfile) {
   EXPECT_EQ(m.ctx->ActiveExpId, 1);
   EXPECT_EQ(m.ErrorLog(), "");
   EXPECT_TRUE(m.app->EscapedErrors().empty());
+}
+
+// Makes a fresh folder the working folder while it lives, so that a file
+// written relative to the working folder shows up there.
+class InWorkingFolder {
+ public:
+  explicit InWorkingFolder(const std::filesystem::path& dir) : before_(std::filesystem::current_path()) {
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+  }
+  ~InWorkingFolder() { std::filesystem::current_path(before_); }
+  InWorkingFolder(const InWorkingFolder&) = delete;
+  InWorkingFolder& operator=(const InWorkingFolder&) = delete;
+
+ private:
+  std::filesystem::path before_;
+};
+
+// The installation folder is never a relative name: before Init it is not
+// known (a logged error cannot be written and shows the logger's own box),
+// from Init on it is the profile's own add-in folder, and SetUp replaces it
+// by the stored "InstDir" when there is one.
+TEST_F(ApplTest, TheInstallationFolderDefaultsToTheProfilesAddinFolder) {
+  struct Case {
+    const char* name;
+    const char* stored;  // nullptr: absent; "*": a folder of its own
+  } cases[] = {{"absent", nullptr}, {"empty", ""}, {"elsewhere", "*"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::MachineOptions options;
+    options.name = c.name;
+    auto& m = Machine(options);
+    const std::string profileFolder = m.profile.InstallDirText();
+    std::string expected = profileFolder;
+    if (c.stored == nullptr) {
+      m.Reg().DeleteValue(kProductKey, "InstDir");
+    } else if (std::string(c.stored) == "*") {
+      expected = (Scratch() / (std::string(c.name) + "-inst")).string() + "/";
+      std::filesystem::create_directories(expected);
+      m.Reg().SetValue(kProductKey, "InstDir", expected);
+    } else {
+      m.Reg().SetValue(kProductKey, "InstDir", std::string(c.stored));
+    }
+    const auto work = Scratch() / (std::string(c.name) + "-work");
+    InWorkingFolder inWork(work);
+    m.ctx->ReportSent = true;  // no report question in this test
+
+    m.user.ExpectMessage("Error in Error_logger:)");
+    Error_logger(*m.ctx, "before Init", "AppInit", "");
+    EXPECT_EQ(m.user.Problems(), "");
+
+    m.appl->Init(*m.app);
+    EXPECT_EQ(m.ctx->InstDir, profileFolder);
+    Error_logger(*m.ctx, "after Init", "AppSetUp", "");
+
+    m.SeedReturningUser();
+    m.appl->SetUp();
+    EXPECT_EQ(m.user.Problems(), "");
+    EXPECT_EQ(m.ctx->InstDir, expected);
+    Error_logger(*m.ctx, "after SetUp", "AppSetUp", "");
+
+    const std::string profileLog = platform::ReadTextFile(profileFolder + "errors.log");
+    EXPECT_NE(profileLog.find(" after Init "), std::string::npos);
+    EXPECT_NE(platform::ReadTextFile(expected + "errors.log").find(" after SetUp "), std::string::npos);
+    EXPECT_EQ(profileLog.find(" before Init "), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(work)) << "nothing written relative to the working folder";
+  }
 }
 
 TEST_F(ApplTest, FirstStartMessageComesOnceAndTheSecondStartAsksNothing) {

@@ -49,10 +49,25 @@ TEST_F(SettingsTest, RegInitOpensTheCurrentUsersHive) {
 
 TEST_F(SettingsTest, InstallationFolder) {
   auto& m = Registered();
-  EXPECT_EQ(Get_InstDir(*m.ctx), m.InstDir());
-  m.Reg().DeleteValue(kProductKey, "InstDir");
-  EXPECT_EQ(Get_InstDir(*m.ctx), "C:\\");
-  // Without the registry accessor the failure reaches the caller.
+  const std::string stored = (Scratch() / "installed").string() + "/";
+  m.Reg().SetValue(kProductKey, "InstDir", stored);
+  EXPECT_EQ(Get_InstDir(*m.ctx), stored) << "the stored value wins";
+  // Absent or empty: the profile's own add-in folder, never a relative name.
+  m.ctx->App = m.app.get();
+  for (bool absent : {true, false}) {
+    if (absent) {
+      m.Reg().DeleteValue(kProductKey, "InstDir");
+    } else {
+      m.Reg().SetValue(kProductKey, "InstDir", std::string());
+    }
+    EXPECT_EQ(Get_InstDir(*m.ctx), m.profile.InstallDirText()) << absent;
+    EXPECT_TRUE(std::filesystem::path(Get_InstDir(*m.ctx)).is_absolute());
+  }
+  // Without the application (no profile) or the registry accessor the
+  // failure reaches the caller.
+  m.ctx->App = nullptr;
+  EXPECT_THROW(Get_InstDir(*m.ctx), AddinError);
+  m.ctx->App = m.app.get();
   m.ctx->Reg.reset();
   EXPECT_THROW(Get_InstDir(*m.ctx), AddinError);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/object_model.hpp"
+#include "host/profile.hpp"
 #include "platform/ui/user.hpp"
 #include "plexisync/core/context.hpp"
 #include "plexisync/core/error_log.hpp"
@@ -30,7 +31,12 @@ Appl::Appl(Context& ctx) : ctx_(ctx) {}
 Appl::~Appl() { Class_Terminate(); }
 
 void Appl::Init(host::Application& app) {
-  Protect(ctx_, "AppInit", [&] { ctx_.App = &app; });
+  Protect(ctx_, "AppInit", [&] {
+    ctx_.App = &app;
+    // Until SetUp reads the stored "InstDir", errors are logged in the
+    // profile's own add-in folder.
+    if (ctx_.InstDir.empty()) ctx_.InstDir = app.Profile().InstallDirText();
+  });
 }
 
 void Appl::SetUp() {

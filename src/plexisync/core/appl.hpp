@@ -32,8 +32,9 @@ class Appl {
   Appl(const Appl&) = delete;
   Appl& operator=(const Appl&) = delete;
 
-  // Stores the application object in `App` and nothing else ("AppInit").
-  // Must come before SetUp.
+  // Stores the application object in `App` and, while the installation
+  // folder is not known yet, takes the profile's own add-in folder for it
+  // ("AppInit"). Must come before SetUp.
   void Init(host::Application& app);
   // The start-up sequence ("AppSetUp"): registry start-up, InstDir, the
   // layout-version check, the three subscriptions, the first-start greeting

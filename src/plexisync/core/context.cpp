@@ -32,6 +32,11 @@ CRegistry& Context::reg() const {
   return *Reg;
 }
 
+std::string Context::InstallFile(const std::string& name) const {
+  if (InstDir.empty()) throw AddinError(kErrPathNotFound, "Path not found: the installation folder is not known yet");
+  return InstDir + name;
+}
+
 void Context::DoEvents() const {
   if (App) App->DoEvents();
 }

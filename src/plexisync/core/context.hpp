@@ -46,6 +46,9 @@ struct AddinServices {
 // Raised when a released global (the application after shut-down, the
 // registry accessor) is used, as the classic platform's error 91 was.
 inline constexpr std::int32_t kErrObjectNotSet = 91;
+// Raised when a file is wanted before the installation folder is known, as
+// the classic platform's error 76.
+inline constexpr std::int32_t kErrPathNotFound = 76;
 
 class Context {
  public:
@@ -62,13 +65,16 @@ class Context {
   std::unique_ptr<CRegistry> Reg;
   // `RegKey`: the profile key path, "Software\Quorvane\Plexisync\default\".
   std::string RegKey;
-  // `InstDir`: the installation folder with its trailing separator.
-  std::string InstDir = "C:\\";
+  // `InstDir`: the installation folder with its trailing separator. Empty
+  // until it is known: Init sets the profile's own add-in folder, SetUp the
+  // stored "InstDir" when there is one.
+  std::string InstDir;
   // `Exps`: the explorer wrappers.
   std::unique_ptr<fExps> Exps;
   // `ActiveExpId`: the wrapper whose window was activated last.
   std::int16_t ActiveExpId = 0;
-  // Set once an error report has been handed to the send routine.
+  // Set once the send routine has handed an error report over (a report
+  // whose send failed does not count).
   bool ReportSent = false;
 
   // Routines of parts that are wired in after the add-in's spine; each is
@@ -82,6 +88,10 @@ class Context {
   // The application and the registry accessor; AddinError 91 when released.
   host::Application& app() const;
   CRegistry& reg() const;
+  // InstDir followed by the file name. Throws AddinError while the
+  // installation folder is not known, so that nothing is ever written to a
+  // file named relative to whatever the working folder happens to be.
+  std::string InstallFile(const std::string& name) const;
 
   // Yields to the client's message loop (pending events run).
   void DoEvents() const;

@@ -27,7 +27,8 @@ void Error_logger(Context& ctx, const std::string& description, const std::strin
   try {
     const std::string record =
         ctx.Now().ToText() + " Error in " + errName + " " + description + " " + context + "\r\n";
-    platform::AppendTextFile(ctx.InstDir + "errors.log", record);
+    const std::string logFile = ctx.InstallFile("errors.log");
+    platform::AppendTextFile(logFile, record);
 
     if (ctx.App == nullptr || ctx.ReportSent) return;
 
@@ -42,7 +43,7 @@ void Error_logger(Context& ctx, const std::string& description, const std::strin
     mail->SetSubject("Plexisync Error Report");
     mail->SetImportance(2);
     mail->SetTo(kSupportAddress);
-    mail->Attachments()->Add(ctx.InstDir + "errors.log");
+    mail->Attachments()->Add(logFile);
     mail->SetBody("Outlook Version: " + ctx.App->Version() + "\r\n" + "PXS Version:     " +
                   std::to_string(version::kMajor) + "." + std::to_string(version::kMinor) + "." +
                   std::to_string(version::kRevision));

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+#include "host/object_model.hpp"
+#include "host/profile.hpp"
 #include "platform/text.hpp"
 #include "plexisync/core/context.hpp"
 #include "plexisync/core/error_log.hpp"
@@ -58,7 +60,12 @@ void RegInit(Context& ctx) {
 
 std::string Get_Profile() { return "default\\"; }
 
-std::string Get_InstDir(Context& ctx) { return ctx.reg().GetString(kProductKey, "InstDir", "C:\\"); }
+std::string Get_InstDir(Context& ctx) {
+  const std::string stored = ctx.reg().GetString(kProductKey, "InstDir", "");
+  if (!stored.empty()) return stored;
+  // Without the installer's value: the profile's own add-in folder.
+  return ctx.app().Profile().InstallDirText();
+}
 
 void Ensure_Key(Context& ctx, const std::string& name) {
   CRegistry& reg = ctx.reg();

@@ -21,7 +21,9 @@ inline constexpr const char* kLayoutVersion = "0.09.0000";
 void RegInit(Context& ctx);
 // Always "default\".
 std::string Get_Profile();
-// "InstDir" of the product key, default "C:\". Failures reach the caller.
+// "InstDir" of the product key; when it is absent or empty, the profile's
+// own add-in folder (with its trailing separator). Failures reach the caller
+// (without the application there is no profile to default to).
 std::string Get_InstDir(Context& ctx);
 // Creates RegKey + name when it is missing. Failures reach the caller.
 void Ensure_Key(Context& ctx, const std::string& name);
