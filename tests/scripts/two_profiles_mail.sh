@@ -60,4 +60,30 @@ grep -q "^the numbers are attached.$" "$work/mail.txt" || fail "text body"
 px -p bob send-receive | grep -q "Sent 0, received 0" || fail "second fetch was not empty"
 [ "$(px -p alice mail list --json | field 'len(d)')" = 0 ] || fail "alice's Inbox is not empty"
 
+# A word is not an address: refused with one line and exit code 1, and
+# nothing goes out, not even to the good recipients beside it.
+refused() {
+  local rc=0
+  px "$@" >/dev/null 2>"$work/err.txt" || rc=$?
+  [ "$rc" = 1 ] || fail "exit code $rc for: $*"
+  [ "$(wc -l <"$work/err.txt")" = 1 ] || fail "not one error line for: $*"
+  grep -q "not an e-mail address" "$work/err.txt" || fail "no address error for: $*"
+}
+refused -p alice mail send --to bob --subject "to a word"
+refused -p alice mail send --to bob@example.org --cc "carol smith" --subject "one bad copy"
+refused -p alice mail send --to bob@example.org --bcc "x@nodot" --subject "one bad blind copy"
+refused profile create carol --name "Carol" --address "not an address"
+[ ! -e "$PLEXISYNC_HOME/carol" ] || fail "a profile was made for a bad address"
+[ "$(px -p alice mail list Outbox --json | field 'len(d)')" = 0 ] || fail "a refused mail is in the Outbox"
+px -p alice send-receive | grep -q "Sent 0, received 0" || fail "alice sent something"
+px -p bob send-receive | grep -q "Sent 0, received 0" || fail "bob got a refused mail"
+for box in "$PLEXISYNC_HOME"/postoffice/*; do
+  case "$(basename "$box")" in alice@example.org|bob@example.org) ;; *) fail "unexpected mailbox $box" ;; esac
+done
+# Every message bob got is marked received in his Maildir; none waits.
+[ -z "$(ls -A "$PLEXISYNC_HOME/postoffice/bob@example.org/new")" ] || fail "mail left in new/"
+for f in "$PLEXISYNC_HOME"/postoffice/bob@example.org/cur/*; do
+  case "$f" in *:2,S) ;; *) fail "not marked received: $f" ;; esac
+done
+
 echo "two profiles exchanged a mail with an attachment"
