@@ -1,13 +1,16 @@
 #include "plexisync/send/safe_send.hpp"
 
-#include <filesystem>
-
 #include "host/object_model.hpp"
 #include "platform/textfile.hpp"
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/core/explorers.hpp"
 
 namespace plexisync {
+
+namespace {
+// The body file's name in the installation folder.
+const char* const kBodyFileName = "body.pxs";
+}  // namespace
 
 bool Safe_Send(Context& ctx, const std::shared_ptr<host::MailItem>& mail) {
   std::string step;
@@ -31,23 +34,38 @@ bool Safe_Send(Context& ctx, const std::shared_ptr<host::MailItem>& mail) {
   return handedOver;
 }
 
-void StringToFile(Context& ctx, const std::string& text) {
+bool StringToFile(Context& ctx, const std::string& text) {
+  // The status names the last step that succeeded; the log shows it with a
+  // failure.
   std::string status = "Not yet initialized";
+  bool written = false;
   Protect(
       ctx, "StringToFile",
       [&] {
-        const std::string path = ctx.InstDir + "body.pxs";
+        const std::string path = ctx.InstallFile(kBodyFileName);
         status = "Fs initialized";
-        const auto folder = std::filesystem::path(path).parent_path();
-        if (!folder.empty() && !std::filesystem::is_directory(folder)) {
-          throw platform::FileError("Path not found", path);
-        }
-        status = "File opened";
+        // The body of an earlier mail goes first: if this write fails, no
+        // file is left that a caller could take for this text.
+        platform::DeleteFile(path);
+        // The platform's writer opens, writes and closes the file in one
+        // call (a new file renamed into place), so "File opened" and
+        // "Succesful write" are reached only together with the end; a
+        // failure inside it leaves the status at "Fs initialized", and its
+        // message names the reason ("Path not found", "Disk full", ...).
         platform::WriteTextFile(path, text);
+        status = "File opened";
         status = "Succesful write";
         status = "Everything was OK!";
+        written = true;
       },
       &status);
+  return written;
+}
+
+bool Attach_Body(Context& ctx, host::MailItem& mail, const std::string& text) {
+  if (!StringToFile(ctx, text)) return false;
+  mail.Attachments()->Add(ctx.InstallFile(kBodyFileName));
+  return true;
 }
 
 std::string FileToString(Context& ctx, const std::string& path) {
