@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 #include "platform/sqlite.hpp"
@@ -359,42 +360,54 @@ class SqliteKeyStore final : public KeyStore {
           u.Bytes(static_cast<int>(i) + 3, std::span<const std::uint8_t>(data[std::min(i, data.size() - 1)]));
         }
       }
-      // Rows in enumeration order: values of other types up to the first
-      // value of `type` with one of the byte strings, then that value.
+      // The indexed match, if any, and the values of other types; those
+      // before the match are offered to `otherType` in enumeration order.
+      std::optional<std::string> match;
+      std::int64_t matchSeq = std::numeric_limits<std::int64_t>::max();
+      struct Other {
+        std::int64_t seq;
+        std::string name;
+        RegValue value;
+      };
+      std::vector<Other> others;
       while (u.Step()) {
         const auto rowType = static_cast<std::uint32_t>(u.IntAt(2));
-        if (rowType == type) return u.TextAt(1);
-        if (otherType && otherType(RegValue{rowType, u.BytesAt(3)})) return u.TextAt(1);
+        if (rowType == type) {
+          match = u.TextAt(1);
+          matchSeq = u.IntAt(0);
+        } else if (otherType) {
+          others.push_back(Other{u.IntAt(0), u.TextAt(1), RegValue{rowType, u.BytesAt(3)}});
+        }
       }
-      return std::nullopt;
+      std::sort(others.begin(), others.end(), [](const Other& a, const Other& b) { return a.seq < b.seq; });
+      for (const auto& o : others) {
+        if (o.seq > matchSeq) break;
+        if (otherType(o.value)) return o.name;
+      }
+      return match;
     });
   }
 
  private:
   // The statement of FindFirstValue for `forms` byte strings (at least two
-  // placeholders): the first value of the key, by `seq`, of type ?2 whose
-  // data is one of ?3.. (found through vals_by_data, which ends in `seq`),
-  // together with every value of another type before it, all in `seq` order.
-  // Values of other types are read through the same index by type range, so
-  // the key's values of the looked-for type are never scanned.
+  // placeholders, ?3 and up). One look-up of the key by its path; its rows
+  // are the key's first value, by `seq`, of type ?2 whose data is one of the
+  // forms (one probe of vals_by_data per form: the index ends in `seq`), and
+  // the key's values of other types, read through the same index by type
+  // range, so that the many values of the looked-for type are never scanned.
+  // No temporary tables or sorting: the caller puts the few rows in order.
   static std::string FindFirstSql(std::size_t forms) {
-    std::string in;
+    const std::string none = "9223372036854775807";
+    std::string firsts;
     for (std::size_t i = 0; i < std::max<std::size_t>(forms, 2); ++i) {
-      if (i > 0) in += ", ";
-      in += "?" + std::to_string(i + 3);
+      if (i > 0) firsts += ", ";
+      firsts += "coalesce((SELECT seq FROM vals WHERE key_id=k.id AND type=?2 AND data=?" + std::to_string(i + 3) +
+                " ORDER BY seq LIMIT 1), " + none + ")";
     }
-    return "WITH k(id) AS MATERIALIZED (SELECT id FROM keys WHERE path_fold=?1), "
-           "hit(seq) AS MATERIALIZED (SELECT min(seq) FROM vals WHERE key_id=(SELECT id FROM k) AND type=?2 "
-           "AND data IN (" + in + ")), "
-           "lim(s) AS MATERIALIZED (SELECT coalesce((SELECT seq FROM hit), 9223372036854775807)) "
-           "SELECT seq, name, type, data FROM vals WHERE seq=(SELECT seq FROM hit) "
-           "UNION ALL "
-           "SELECT seq, name, type, data FROM vals WHERE key_id=(SELECT id FROM k) AND type<?2 "
-           "AND seq<(SELECT s FROM lim) "
-           "UNION ALL "
-           "SELECT seq, name, type, data FROM vals WHERE key_id=(SELECT id FROM k) AND type>?2 "
-           "AND seq<(SELECT s FROM lim) "
-           "ORDER BY seq";
+    // min() of two or more arguments is the scalar minimum.
+    return "SELECT v.seq, v.name, v.type, v.data FROM keys k JOIN vals v "
+           "ON (v.key_id=k.id AND v.type<?2) OR (v.key_id=k.id AND v.type>?2) OR v.seq=nullif(min(" +
+           firsts + "), " + none + ") WHERE k.path_fold=?1";
   }
 
   void Setup() {

@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <random>
 
 namespace platform {
 namespace {
@@ -579,6 +581,66 @@ TEST_F(KeyStoreTest, FindFirstValueVisitsOnlyOtherTypesBeforeTheIndexedMatch) {
   EXPECT_EQ(ks_->FindFirstValue("Map", kRegSz, none, visit(false)), std::nullopt);
   EXPECT_EQ(visited, (std::vector<std::uint32_t>{kRegExpandSz, kRegBinary}));
   EXPECT_EQ(ks_->FindFirstValue("Missing", kRegSz, forms, visit(true)), std::nullopt);
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// FindFirstValue against a walk over the key's values in enumeration order,
+// over random keys with values of several types, overwrites, removals, and
+// from none to three byte strings per look-up.
+TEST_F(KeyStoreTest, FindFirstValueAgreesWithAWalkInEnumerationOrder) {
+  std::mt19937 random(97);
+  const std::vector<std::vector<std::uint8_t>> datas = {B("a"), B(std::string("a\0", 2)), B("b"), B(""),
+                                                        B(std::string("b\0", 2)), B("c")};
+  const std::uint32_t types[] = {kRegNone, kRegSz, kRegExpandSz, kRegBinary, kRegDword};
+  ASSERT_TRUE(ks_->CreateKey("K"));
+  ASSERT_TRUE(ks_->CreateKey("K\\Sub"));
+  for (int round = 0; round < 300; ++round) {
+    const std::string name = "v" + std::to_string(random() % 12);
+    if (random() % 5 == 0) {
+      ks_->DeleteValue("K", name);
+    } else {
+      ASSERT_TRUE(ks_->SetValue("K", name, types[random() % std::size(types)], datas[random() % datas.size()]));
+    }
+    // Another key's values never count.
+    ks_->SetValue("K\\Sub", name, kRegSz, datas[random() % datas.size()]);
+
+    std::vector<std::vector<std::uint8_t>> forms;
+    const std::size_t count = random() % 4;
+    for (std::size_t i = 0; i < count; ++i) forms.push_back(datas[random() % datas.size()]);
+    const std::uint32_t type = types[random() % std::size(types)];
+    const std::vector<std::uint8_t> accepted = datas[random() % datas.size()];
+    std::vector<std::string> visited;
+    auto other = [&](const RegValue& v) {
+      visited.push_back(std::to_string(v.type));
+      return v.data == accepted;
+    };
+
+    std::optional<std::string> expected;
+    std::vector<std::string> expectedVisits;
+    for (const auto& n : Values(*ks_, "K")) {
+      const auto v = ks_->QueryValue("K", n);
+      ASSERT_TRUE(v);
+      if (v->type == type) {
+        if (std::find(forms.begin(), forms.end(), v->data) != forms.end()) {
+          expected = n;
+          break;
+        }
+        continue;
+      }
+      expectedVisits.push_back(std::to_string(v->type));
+      if (v->data == accepted) {
+        expected = n;
+        break;
+      }
+    }
+    ASSERT_EQ(ks_->FindFirstValue("K", type, forms, other), expected) << "round " << round;
+    ASSERT_EQ(visited, expectedVisits) << "round " << round;
+  }
 }
 
 }  // namespace

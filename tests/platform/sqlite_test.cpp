@@ -87,7 +87,11 @@ TEST_F(SqliteTest, FailuresThrowWithSqlitesMessage) {
 
 // A step that fails is never taken for the end of the rows.
 TEST_F(SqliteTest, AReadThatFailsMidwayThrows) {
-  for (int i = 1; i <= 5; ++i) Insert(i);
+  {
+    Transaction tx(db_);
+    for (int i = 1; i <= 5; ++i) Insert(i);
+    tx.Commit();
+  }
   Statement sel(db_, "SELECT id FROM t ORDER BY id");
   FailNthStep(3);
   EXPECT_TRUE(sel.Step());
@@ -99,7 +103,11 @@ TEST_F(SqliteTest, AReadThatFailsMidwayThrows) {
 }
 
 TEST_F(SqliteTest, DamagedFileFailsToReadInsteadOfEndingEarly) {
-  for (int i = 1; i <= 2000; ++i) Insert(i);
+  {
+    Transaction tx(db_);
+    for (int i = 1; i <= 2000; ++i) Insert(i);
+    tx.Commit();
+  }
   db_.Close();
   {
     // Garbage over the table's second page and beyond.
