@@ -50,18 +50,20 @@ std::shared_ptr<Recipient> NameSpace::CurrentUser() {
 std::shared_ptr<Folder> NameSpace::GetFolderFromID(std::string_view entryId) {
   core_->Check("NameSpace.GetFolderFromID");
   auto parts = ParseEntryId(entryId);
-  if (!parts) throw HostError(kNotFoundMessage);
+  if (!parts) throw NotFoundError();
   auto store = core_->FindStore(parts->store);
-  if (!store || !store->Folder(parts->number)) throw HostError(kNotFoundMessage);
+  if (!store) throw HostError(kStoreNotOpenMessage);
+  if (!store->Folder(parts->number)) throw NotFoundError();
   return core_->MakeFolder(store, parts->number);
 }
 
 std::shared_ptr<Item> NameSpace::GetItemFromID(std::string_view entryId) {
   core_->Check("NameSpace.GetItemFromID");
   auto parts = ParseEntryId(entryId);
-  if (!parts) throw HostError(kNotFoundMessage);
+  if (!parts) throw NotFoundError();
   auto store = core_->FindStore(parts->store);
-  if (!store || !store->Item(parts->number)) throw HostError(kNotFoundMessage);
+  if (!store) throw HostError(kStoreNotOpenMessage);
+  if (!store->Item(parts->number)) throw NotFoundError();
   return core_->MakeItem(store, parts->number);
 }
 

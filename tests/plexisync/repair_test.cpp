@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "plexisync/dialogs/adv_settings.hpp"
 #include "plexisync/storage/sharing_db.hpp"
@@ -238,6 +239,178 @@ TEST_F(RepairTest, TheOptionsWindowIsHiddenDuringTheRepairAndShownAfter) {
 TEST_F(RepairTest, TheRepairButtonReportsSuccess) {
   user_.ExpectMessage("Update successful!");
   ctx().Form<AdvSettings>().Repair_Click();
+}
+
+// The repair's premise: the client's look-up answers "not found" only for
+// what does not exist, and fails otherwise when the object is out of reach.
+TEST_F(RepairTest, LookupsTellGoneFromOutOfReach) {
+  ns_->AddStore((dir_ / "other.pst").string());
+  auto otherRoot = ns_->Folders()->GetLast();
+  const std::string inClosedStore = otherRoot->Folders()->Add("Team", host::kFolderTypeContacts)->EntryID();
+  const std::string contactInClosedStore = NewContact(Child(otherRoot, "Team"), "Carol")->EntryID();
+  ns_->RemoveStore(otherRoot);
+  const std::string goneFolder = VanishedFolderId();
+  const std::string goneContact = VanishedContactId();
+  const std::string contact = NewContact(Contacts(), "Bob")->EntryID();
+
+  enum Answer { kFound, kNotFound, kOtherFailure };
+  struct Case {
+    const char* name;
+    bool folder;
+    std::string id;
+    const char* fault;  // an injected failure of the look-up, or nullptr
+    Answer answer;
+  } cases[] = {
+      {"existing folder", true, Contacts()->EntryID(), nullptr, kFound},
+      {"existing contact", false, contact, nullptr, kFound},
+      {"deleted folder", true, goneFolder, nullptr, kNotFound},
+      {"deleted contact", false, goneContact, nullptr, kNotFound},
+      {"no entry id", true, "NOT-AN-ENTRY-ID", nullptr, kNotFound},
+      {"no entry id (item)", false, "NOT-AN-ENTRY-ID", nullptr, kNotFound},
+      {"a contact id as folder", true, contact, nullptr, kNotFound},
+      {"folder of a closed store", true, inClosedStore, nullptr, kOtherFailure},
+      {"contact of a closed store", false, contactInClosedStore, nullptr, kOtherFailure},
+      {"refused folder look-up", true, Contacts()->EntryID(), "NameSpace.GetFolderFromID", kOtherFailure},
+      {"refused item look-up", false, contact, "NameSpace.GetItemFromID", kOtherFailure},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.fault) app_->Faults().FailEvery(c.fault);
+    Answer got = kFound;
+    try {
+      if (c.folder) {
+        ns_->GetFolderFromID(c.id);
+      } else {
+        ns_->GetItemFromID(c.id);
+      }
+    } catch (const host::NotFoundError&) {
+      got = kNotFound;
+    } catch (const host::HostError&) {
+      got = kOtherFailure;
+    }
+    app_->Faults().Clear();
+    EXPECT_EQ(got, c.answer);
+  }
+}
+
+// A shared folder in a personal folders file that is not open is out of
+// reach, not gone: its entries stay (and are logged); a folder that is
+// really gone still goes. Once the file is open again, nothing is kept back.
+TEST_F(RepairTest, AFolderInAClosedStoreIsKeptNotForgotten) {
+  const std::string pst = (dir_ / "shared.pst").string();
+  ns_->AddStore(pst);
+  auto root = ns_->Folders()->GetLast();
+  auto team = root->Folders()->Add("Team", host::kFolderTypeContacts);
+  const std::string teamId = team->EntryID();
+  const std::string local = NewContact(team, "Carol")->EntryID();
+  const std::string bob = NewContact(Contacts(), "Bob")->EntryID();
+  const std::string goneRecipient = VanishedContactId();
+  const std::string goneFolder = VanishedFolderId();
+  Share(teamId, {bob, goneRecipient}, {local});
+  Share(goneFolder, {bob}, {"L1"});
+  ns_->RemoveStore(root);
+
+  std::size_t kept = 99;
+  EXPECT_TRUE(Repair_Database(ctx(), &kept));
+  EXPECT_EQ(kept, 1u);
+  EXPECT_EQ(reg().GetAllValueNames(Updateable()), std::vector<std::string>{teamId});
+  EXPECT_FALSE(reg().KeyExists(Key(goneFolder)));
+  // Kept whole, its recipients and contacts unchecked.
+  EXPECT_TRUE(reg().KeyExists(Key(teamId + "\\" + bob)));
+  EXPECT_TRUE(reg().KeyExists(Key(teamId + "\\" + goneRecipient)));
+  EXPECT_EQ(reg().GetString(Key(teamId + "\\mapping"), local, ""), "CORR-" + local);
+  EXPECT_TRUE(reg().KeyExists(Key(teamId + "\\Import")));
+  // One record per look-up that failed (the folder in both phases), naming
+  // the entry; no report question.
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(std::string(" Error in AdvSet_RepairClick ") + host::kStoreNotOpenMessage +
+                          " (folder " + teamId + " kept) Step 0"),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find("(folder " + teamId + " kept) Step 10"), std::string::npos) << lines[1];
+
+  // Open again: now checked, and only what is really gone goes.
+  ns_->AddStore(pst);
+  EXPECT_TRUE(Repair_Database(ctx(), &kept));
+  EXPECT_EQ(kept, 0u);
+  EXPECT_EQ(reg().GetAllValueNames(Updateable()), std::vector<std::string>{teamId});
+  EXPECT_TRUE(reg().KeyExists(Key(teamId + "\\" + bob)));
+  EXPECT_FALSE(reg().KeyExists(Key(teamId + "\\" + goneRecipient)));
+  EXPECT_EQ(reg().GetString(Key(teamId + "\\mapping"), local, ""), "CORR-" + local);
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
+// Look-ups the client refuses: nothing they cover is removed, each entry is
+// logged once per look-up, and the count names the distinct entries kept.
+TEST_F(RepairTest, EntriesWhoseLookUpFailsAreKept) {
+  struct Case {
+    const char* fault;
+    std::size_t kept;
+    std::size_t records;
+  } cases[] = {
+      // The folder (in both phases): its contents go unchecked.
+      {"NameSpace.GetFolderFromID", 1, 2},
+      // Both recipients and both mapped contacts.
+      {"NameSpace.GetItemFromID", 4, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    std::filesystem::remove(ctx().InstDir + "errors.log");
+    auto team = Contacts()->Folders()->Add(std::string("Team ") + c.fault, host::kFolderTypeContacts);
+    const std::string teamId = team->EntryID();
+    const std::string bob = NewContact(Contacts(), "Bob")->EntryID();
+    const std::string goneRecipient = VanishedContactId();
+    const std::string local = NewContact(team, "Carol")->EntryID();
+    const std::string goneLocal = VanishedContactId();
+    Share(teamId, {bob, goneRecipient}, {local, goneLocal});
+
+    app_->Faults().FailEvery(c.fault);
+    std::size_t kept = 0;
+    EXPECT_TRUE(Repair_Database(ctx(), &kept));
+    app_->Faults().Clear();
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(LoggedNames(), std::vector<std::string>(c.records, "AdvSet_RepairClick"));
+    EXPECT_EQ(reg().GetString(Updateable(), teamId, ""), "1");
+    EXPECT_TRUE(reg().KeyExists(Key(teamId + "\\" + goneRecipient)));
+    EXPECT_EQ(reg().GetAllValueNames(Key(teamId + "\\mapping")).size(), 2u);
+
+    // With the client answering again, the vanished ones go.
+    EXPECT_TRUE(Repair_Database(ctx(), &kept));
+    EXPECT_EQ(kept, 0u);
+    EXPECT_FALSE(reg().KeyExists(Key(teamId + "\\" + goneRecipient)));
+    EXPECT_TRUE(reg().KeyExists(Key(teamId + "\\" + bob)));
+    EXPECT_EQ(reg().GetAllValueNames(Key(teamId + "\\mapping")), std::vector<std::string>{local});
+    // The next case starts without this folder's entries.
+    reg().DeleteValue(Updateable(), teamId);
+    Delete_SubKeys(ctx(), Key(teamId + "\\"));
+    reg().DeleteKey(Key(teamId));
+  }
+}
+
+// After a repair that kept entries it could not check, the person is told
+// so instead of "Update successful!".
+TEST_F(RepairTest, TheRepairButtonTellsOfEntriesItCouldNotCheck) {
+  ns_->AddStore((dir_ / "shared.pst").string());
+  auto root = ns_->Folders()->GetLast();
+  Share(root->Folders()->Add("Team", host::kFolderTypeContacts)->EntryID(), {}, {});
+  ns_->RemoveStore(root);
+  user_.ExpectMessage(RepairKeptMessage(1), platform::MsgBoxResult::Ok);
+  ctx().Form<AdvSettings>().Repair_Click();
+  ASSERT_TRUE(user_.AllExpectationsMet()) << user_.Problems();
+  const auto& transcript = user_.Transcript();
+  EXPECT_TRUE(std::none_of(transcript.begin(), transcript.end(),
+                           [](const std::string& e) { return e.find("Update successful!") != std::string::npos; }));
+  const auto shown = std::find_if(transcript.begin(), transcript.end(), [](const std::string& e) {
+    return e.rfind("Message ", 0) == 0 && e.find("could not be checked") != std::string::npos;
+  });
+  ASSERT_NE(shown, transcript.end());
+  EXPECT_EQ(shown->rfind("Message \"Plexisync\" (exclamation) [OK]:", 0), 0u) << *shown;
+
+  EXPECT_NE(RepairKeptMessage(1).find("1 entry could not be checked"), std::string::npos);
+  EXPECT_NE(RepairKeptMessage(1).find("It was kept"), std::string::npos);
+  EXPECT_NE(RepairKeptMessage(3).find("3 entries could not be checked"), std::string::npos);
+  EXPECT_NE(RepairKeptMessage(3).find("They were kept"), std::string::npos);
 }
 
 }  // namespace

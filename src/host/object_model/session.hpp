@@ -25,7 +25,9 @@ class NameSpace : public Object {
   // default store; HostError for other numbers.
   std::shared_ptr<Folder> GetDefaultFolder(int folder);
   std::shared_ptr<Recipient> CurrentUser();
-  // Searches every open store; HostError when missing or not an entry id.
+  // Searches every open store. NotFoundError when the id names nothing or
+  // its store is open and holds no such object; HostError when its store
+  // is not open (or the call fails otherwise).
   std::shared_ptr<Folder> GetFolderFromID(std::string_view entryId);
   std::shared_ptr<Item> GetItemFromID(std::string_view entryId);
   // The top folders, one per open store, default store first.

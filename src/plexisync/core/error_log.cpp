@@ -22,13 +22,35 @@ std::string DescribeException(std::exception_ptr e) {
   return "Unknown error";
 }
 
+namespace {
+
+// Appends one record line to the log; returns the log file's path. Throws
+// when the record cannot be written.
+std::string AppendRecord(Context& ctx, const std::string& description, const std::string& errName,
+                         const std::string& context) {
+  const std::string record =
+      ctx.Now().ToText() + " Error in " + errName + " " + description + " " + context + "\r\n";
+  const std::string logFile = ctx.InstallFile("errors.log");
+  platform::AppendTextFile(logFile, record);
+  return logFile;
+}
+
+}  // namespace
+
+bool Append_error_record(Context& ctx, const std::string& description, const std::string& errName,
+                         const std::string& context) {
+  try {
+    AppendRecord(ctx, description, errName, context);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 void Error_logger(Context& ctx, const std::string& description, const std::string& errName,
                   const std::string& context) {
   try {
-    const std::string record =
-        ctx.Now().ToText() + " Error in " + errName + " " + description + " " + context + "\r\n";
-    const std::string logFile = ctx.InstallFile("errors.log");
-    platform::AppendTextFile(logFile, record);
+    const std::string logFile = AppendRecord(ctx, description, errName, context);
 
     if (ctx.App == nullptr || ctx.ReportSent) return;
 

@@ -17,6 +17,12 @@ namespace plexisync {
 void Error_logger(Context& ctx, const std::string& description, const std::string& errName,
                   const std::string& context);
 
+// Appends one record, in the same form, without offering the report: for
+// conditions the routine handles itself and tells the person about in its
+// own words. False when the record could not be written. Never throws.
+bool Append_error_record(Context& ctx, const std::string& description, const std::string& errName,
+                         const std::string& context);
+
 // The text an exception is logged with.
 std::string DescribeException(std::exception_ptr e);
 

@@ -23,6 +23,15 @@ std::string GmtItem(int position) {
 
 }  // namespace
 
+std::string RepairKeptMessage(std::size_t kept) {
+  const std::string count = kept == 1 ? "1 entry" : std::to_string(kept) + " entries";
+  return "The database was updated, but " + count +
+         " could not be checked, because the folder or contact could not be reached (for example, a "
+         "personal folders file that is not open). " +
+         (kept == 1 ? "It was kept" : "They were kept") +
+         "; the error log names them. Open the folders and update the database again to check them.";
+}
+
 AdvSettings::AdvSettings(Context& ctx)
     : Form("AdvSettings", "Plexisync - Advanced Settings"),
       SendUpdated(Add<platform::CheckBox>("SendUpdated", "Send only updated items")),
@@ -93,10 +102,17 @@ void AdvSettings::ManageMails_Click() {
 void AdvSettings::Repair_Click() {
   // The repair logs its own failures; no success message follows one.
   PassOver([&] {
-    if (Repair_Database(ctx_)) {
+    std::size_t kept = 0;
+    if (!Repair_Database(ctx_, &kept)) return;
+    if (kept == 0) {
       ctx_.svc.user.MessageBox("Update successful!", "Plexisync", platform::MsgBoxButtons::Ok,
                                platform::MsgBoxIcon::Information);
+      return;
     }
+    // Not a plain success: some entries could not be checked, and the
+    // person is the one who can bring their folders back within reach.
+    ctx_.svc.user.MessageBox(RepairKeptMessage(kept), "Plexisync", platform::MsgBoxButtons::Ok,
+                             platform::MsgBoxIcon::Exclamation);
   });
 }
 

@@ -5,12 +5,19 @@
 // the whole run (Context::Form<AdvSettings>()); it is loaded hidden at
 // start-up and hidden, never destroyed, when closed, so its controls hold
 // the settings in force (GMTTime reads the GMT list directly).
+#include <cstddef>
+#include <string>
+
 #include "platform/ui/controls.hpp"
 #include "platform/ui/form.hpp"
 
 namespace plexisync {
 
 class Context;
+
+// The message of a repair that ran to its end but kept `kept` entries whose
+// folder or contact could not be looked up.
+std::string RepairKeptMessage(std::size_t kept);
 
 class AdvSettings : public platform::Form {
  public:
@@ -45,7 +52,9 @@ class AdvSettings : public platform::Form {
   void Export_Click();
   // Hides this window and shows the own-address window modally.
   void ManageMails_Click();
-  // Runs the database repair; "Update successful!" when it succeeded.
+  // Runs the database repair; "Update successful!" when it succeeded and
+  // checked every entry, RepairKeptMessage when it kept entries it could not
+  // look up, nothing (the failure is logged) when it failed.
   void Repair_Click();
   // Lets the person pick a contacts folder and imports a file into it.
   void ManualImport_Click();

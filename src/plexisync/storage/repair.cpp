@@ -1,6 +1,7 @@
 #include "plexisync/storage/repair.hpp"
 
 #include <cstdint>
+#include <set>
 #include <vector>
 
 #include "host/object_model.hpp"
@@ -17,19 +18,54 @@ namespace {
 void HideOptions(Context& ctx) { ctx.Form<AdvSettings>().Hide(); }
 void ShowOptions(Context& ctx) { ctx.Form<AdvSettings>().Show(false); }
 
-// Lookups by entry id: one that fails finds nothing.
-bool FolderExists(host::NameSpace& session, const std::string& entryId, std::int32_t* itemType = nullptr) {
-  std::shared_ptr<host::Folder> folder;
-  PassOver([&] { folder = session.GetFolderFromID(entryId); });
-  if (folder && itemType) *itemType = folder->DefaultItemType();
-  return folder != nullptr;
-}
+// What a look-up by entry id tells about an entry of the database.
+enum class Lookup {
+  kFound,
+  // The client answers that no such folder or item exists: the entry goes.
+  kGone,
+  // The look-up failed otherwise (its store is not open, the client
+  // refused, ...): nothing is known, so the entry stays.
+  kOutOfReach,
+};
 
-bool ItemExists(host::NameSpace& session, const std::string& entryId) {
-  std::shared_ptr<host::Item> item;
-  PassOver([&] { item = session.GetItemFromID(entryId); });
-  return item != nullptr;
-}
+// The entries whose look-up failed: each is kept and written to the error
+// log (without offering the report: the person is told at the end).
+class OutOfReach {
+ public:
+  explicit OutOfReach(Context& ctx) : ctx_(ctx) {}
+
+  Lookup Folder(host::NameSpace& session, const std::string& entryId, std::int16_t step,
+                std::int32_t* itemType = nullptr) {
+    return Look("folder", entryId, step, [&] {
+      auto folder = session.GetFolderFromID(entryId);
+      if (itemType) *itemType = folder->DefaultItemType();
+    });
+  }
+  Lookup Item(host::NameSpace& session, const std::string& entryId, std::int16_t step) {
+    return Look("item", entryId, step, [&] { session.GetItemFromID(entryId); });
+  }
+  std::size_t Count() const { return ids_.size(); }
+
+ private:
+  template <class F>
+  Lookup Look(const char* what, const std::string& entryId, std::int16_t step, F&& lookUp) {
+    try {
+      lookUp();
+      return Lookup::kFound;
+    } catch (const host::NotFoundError&) {
+      return Lookup::kGone;
+    } catch (...) {
+      const std::string failure = DescribeException(std::current_exception());
+      ids_.insert(entryId);
+      Append_error_record(ctx_, failure + " (" + what + " " + entryId + " kept)", "AdvSet_RepairClick",
+                          "Step " + std::to_string(step));
+      return Lookup::kOutOfReach;
+    }
+  }
+
+  Context& ctx_;
+  std::set<std::string> ids_;
+};
 
 // One entry done: the bar moves on and the client handles its messages.
 void Advance(Context& ctx, platform::ProgressBar& bar) {
@@ -46,8 +82,10 @@ void Delete_SubKeys(Context& ctx, const std::string& keyPath) {
   for (const auto& name : names) reg.DeleteKey(keyPath + name);
 }
 
-bool Repair_Database(Context& ctx) {
+bool Repair_Database(Context& ctx, std::size_t* keptOutOfReach) {
+  if (keptOutOfReach) *keptOutOfReach = 0;
   std::int16_t step = 0;
+  OutOfReach outOfReach(ctx);
   try {
     CRegistry& reg = ctx.reg();
     // Without the client nothing can be looked up: that fails the repair
@@ -70,7 +108,8 @@ bool Repair_Database(Context& ctx) {
 
     for (const auto& folderId : folderIds) {
       std::int32_t itemType = host::kContactItem;
-      if (!FolderExists(*session, folderId, &itemType) || itemType != host::kContactItem) {
+      const Lookup found = outOfReach.Folder(*session, folderId, step, &itemType);
+      if (found == Lookup::kGone || (found == Lookup::kFound && itemType != host::kContactItem)) {
         reg.DeleteValue(updateable, folderId);
       }
       Advance(ctx, bar);
@@ -89,17 +128,23 @@ bool Repair_Database(Context& ctx) {
       if (folderId != kMappingKey && folderId != kUpdateableKey) {
         step = 10;
         const std::string folderKey = ctx.RegKey + folderId;
-        if (!FolderExists(*session, folderId)) {
+        const Lookup found = outOfReach.Folder(*session, folderId, step);
+        if (found == Lookup::kGone) {
           Delete_SubKeys(ctx, folderKey + "\\");
           step = 11;
           reg.DeleteKey(folderKey);
+        } else if (found == Lookup::kOutOfReach) {
+          // Kept whole: its recipients and contacts are checked by a repair
+          // that can reach the folder.
         } else {
           std::vector<std::string> recipients;
           reg.GetAllSubKeys(folderKey, recipients);
           for (const auto& recipientId : recipients) {
             if (!IsFolderDataKey(recipientId)) {
               step = 12;
-              if (!ItemExists(*session, recipientId)) reg.DeleteKey(folderKey + "\\" + recipientId);
+              if (outOfReach.Item(*session, recipientId, step) == Lookup::kGone) {
+                reg.DeleteKey(folderKey + "\\" + recipientId);
+              }
             }
             step = 13;
           }
@@ -108,7 +153,7 @@ bool Repair_Database(Context& ctx) {
           std::vector<std::string> localIds;
           reg.GetAllValueNames(mapping, localIds);
           for (const auto& localId : localIds) {
-            if (!ItemExists(*session, localId)) reg.DeleteValue(mapping, localId);
+            if (outOfReach.Item(*session, localId, step) == Lookup::kGone) reg.DeleteValue(mapping, localId);
             step = 15;
           }
           step = 16;
@@ -121,6 +166,7 @@ bool Repair_Database(Context& ctx) {
     step = 18;
     progress.Hide();
     ShowOptions(ctx);
+    if (keptOutOfReach) *keptOutOfReach = outOfReach.Count();
     return true;
   } catch (...) {
     const std::string description = DescribeException(std::current_exception());
