@@ -42,7 +42,7 @@ class Client {
     profile_ = std::make_unique<host::Profile>(
         host::Profile::Create(dir_ / "p", "Bench", "bench@example.org", dir_ / "po"));
     keys_ = profile_->OpenKeyStore();
-    app = std::make_unique<host::Application>(*profile_, host::HostServices{clock_, user_, transport_, *keys_});
+    app = std::make_unique<host::Application>(*profile_, host::HostServices{clock_, user_, transport_, *keys_, zone_});
     session = app->Session();
   }
   ~Client() {
@@ -75,6 +75,7 @@ class Client {
  private:
   std::filesystem::path dir_;
   platform::ManualClock clock_;
+  platform::FixedTimeZone zone_{0};
   platform::ScriptedUser user_;
   NoTransport transport_;
   std::unique_ptr<host::Profile> profile_;

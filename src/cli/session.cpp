@@ -27,7 +27,7 @@ ProfileSession::ProfileSession(const std::filesystem::path& profileDir, SessionS
     transport = ownTransport_.get();
   }
   app_ = std::make_unique<host::Application>(
-      *profile_, host::HostServices{services_.clock, services_.user, *transport, *keys_});
+      *profile_, host::HostServices{services_.clock, services_.user, *transport, *keys_, services_.timeZone});
 
   if (options.loadAddin) {
     platform::KeyStore* hive = keys_.get();

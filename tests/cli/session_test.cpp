@@ -96,6 +96,7 @@ TEST_F(SessionTest, WithoutTheAddInNothingIsAsked) {
 TEST_F(SessionTest, ProfilesSideBySideExchangeMail) {
   auto alice = MakePerson("Alice Adams", "alice@example.org");
   auto bob = MakePerson("Bob Brown", "bob@example.org");
+  bob->zone = platform::FixedTimeZone(-180);  // Bob lives two hours east of Alice
   ExpectFirstStart(alice->user);
   ExpectFirstStart(bob->user);
   auto a = Open(*alice);
@@ -116,6 +117,8 @@ TEST_F(SessionTest, ProfilesSideBySideExchangeMail) {
   auto mail = std::dynamic_pointer_cast<host::MailItem>(inbox->Item(1));
   ASSERT_NE(mail, nullptr);
   EXPECT_EQ(mail->Subject(), "Side by side");
+  // Sent at 09:00 on Alice's clock in UTC+1: 11:00 for Bob in UTC+3.
+  EXPECT_EQ(mail->SentOn(), clock_.Now().AddSeconds(2 * 3600));
   EXPECT_EQ(b->AsPerson([&] { return mail->SenderEmailAddress(); }), "alice@example.org");
   EXPECT_TRUE(b->TakeEscapedErrors().empty());
   EXPECT_EQ(alice->user.Problems(), "");

@@ -223,7 +223,7 @@ class AddinMachine {
 
  private:
   void MakeClientAndAddin() {
-    app = std::make_unique<host::Application>(profile, host::HostServices{clock, user, *transport, *hive});
+    app = std::make_unique<host::Application>(profile, host::HostServices{clock, user, *transport, *hive, timeZone});
     ctx = std::make_unique<Context>(AddinServices{user, clock, timeZone, Hives()});
     appl = std::make_unique<Appl>(*ctx);
   }

@@ -337,7 +337,7 @@ struct HostSetup {
       : zone(biasMinutes),
         profile(host::Profile::Create(dir.path / "alice", "Alice Adams", "alice@example.org", dir.path / "po")),
         keys(profile.OpenKeyStore()),
-        app(profile, host::HostServices{clock, user, transport, *keys}),
+        app(profile, host::HostServices{clock, user, transport, *keys, zone}),
         ctx(AddinServices{user, clock, zone,
                           [this](std::int32_t root) -> platform::KeyStore* {
                             return root == HKEY_CURRENT_USER ? keys.get() : nullptr;

@@ -104,7 +104,7 @@ class StorageTest : public ::testing::Test {
         host::Profile::Create(dir_ / "alice", "Alice Adams", "alice@example.org", dir_ / "postoffice"));
     keys_ = profile_->OpenKeyStore();
     probe_ = std::make_unique<ProbeKeyStore>(*keys_);
-    app_ = std::make_unique<host::Application>(*profile_, host::HostServices{clock_, user_, transport_, *keys_});
+    app_ = std::make_unique<host::Application>(*profile_, host::HostServices{clock_, user_, transport_, *keys_, zone_});
     ns_ = app_->Session();
     ctx_ = std::make_unique<Context>(AddinServices{
         user_, clock_, zone_, [this](std::int32_t root) -> platform::KeyStore* {

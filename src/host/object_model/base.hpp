@@ -60,12 +60,6 @@ class Object {
   virtual std::string DefaultValue() const = 0;
 };
 
-// The zone of HostServices when none is given.
-inline const platform::TimeZoneInfo& UtcTimeZone() {
-  static const platform::FixedTimeZone utc(0);
-  return utc;
-}
-
 // What the client runs on.
 struct HostServices {
   platform::Clock& clock;
@@ -73,8 +67,9 @@ struct HostServices {
   Transport& transport;
   platform::KeyStore& keys;
   // The zone of the clock's local times: mail dates are written and read
-  // through it.
-  const platform::TimeZoneInfo& timeZone = UtcTimeZone();
+  // through it. Always given, so that no caller falls back to a zone that
+  // is not the person's.
+  const platform::TimeZoneInfo& timeZone;
 };
 
 enum class CallerMode { kProgram, kPerson };
