@@ -3,6 +3,7 @@
 // on the windows as the person would: show the window, change its controls
 // and press its buttons.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -274,13 +275,20 @@ void ChangeMyAddresses(ProfileSession& s, std::ostream& out, const std::vector<s
 void ShowLog(ProfileSession& s, std::ostream& out) {
   auto& ctx = Addin(s);
   std::string path = ctx.InstDir + "errors.log";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) && !ec) {
     out << "The error log is empty\n";
     return;
   }
+  // A log that is there but cannot be read is an error, not an empty log.
+  std::ifstream in(path, std::ios::binary);
+  if (!std::filesystem::is_regular_file(path, ec) || !in) {
+    throw CliError("the error log " + path + " cannot be read");
+  }
   std::ostringstream text;
-  text << in.rdbuf();
+  if (std::filesystem::file_size(path, ec) > 0 && (!(text << in.rdbuf()) || in.bad())) {
+    throw CliError("the error log " + path + " cannot be read");
+  }
   std::string log = text.str();
   log.erase(std::remove(log.begin(), log.end(), '\r'), log.end());
   if (log.empty()) {
@@ -300,7 +308,11 @@ bool RepairDatabase(ProfileSession& s, std::ostream& out) {
   out << "Pressing \"" << form.Repair.Caption() << "\"\n";
   Press(form.Repair);
   const bool ok = TranscriptHas(ctx.svc.user, mark, "Update successful!");
-  out << (ok ? "The database was repaired" : "The repair did not finish") << "\n";
+  const bool kept = !ok && TranscriptHas(ctx.svc.user, mark, "could not be checked");
+  out << (ok     ? "The database was repaired"
+          : kept ? "The database was updated, but some entries could not be checked and were kept"
+                 : "The repair did not finish")
+      << "\n";
   // The repair shows the options window again; the program closes it.
   if (form.IsVisible()) form.Hide();
   return ok;

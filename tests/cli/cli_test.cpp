@@ -528,6 +528,16 @@ TEST_F(CliTest, LogPrintsTheErrorLog) {
   EXPECT_THAT(Ok({"-p", "alice", "log"}), HasSubstr("The error log is empty"));
   WriteBytes(home_ / "alice" / "install" / "errors.log", "6/15/2026 9:00:00 AM\r\nSomething failed\r\n");
   EXPECT_EQ(Ok({"-p", "alice", "log"}), "6/15/2026 9:00:00 AM\nSomething failed\n");
+  WriteBytes(home_ / "alice" / "install" / "errors.log", "");
+  EXPECT_THAT(Ok({"-p", "alice", "log"}), HasSubstr("The error log is empty"));
+}
+
+TEST_F(CliTest, ALogThatCannotBeReadIsAnErrorNotAnEmptyLog) {
+  CreateAlice();
+  const auto log = home_ / "alice" / "install" / "errors.log";
+  std::filesystem::remove(log);
+  std::filesystem::create_directory(log);
+  ExpectFailure("alice", {"log"}, "cannot be read");
 }
 
 TEST_F(CliTest, RepairRunsThroughTheOptionsWindowAndShowsProgress) {
