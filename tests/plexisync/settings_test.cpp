@@ -274,6 +274,21 @@ TEST_F(SettingsTest, TheGmtListAlwaysHasASelectionInsideIt) {
   }
 }
 
+TEST_F(SettingsTest, AThresholdStoredAsNoSelectionReadsAsTheDefault) {
+  // "-1" is no list position: the list shows "500" and OK stores that,
+  // while the other settings still load.
+  auto& m = Registered();
+  Store(m, "Kiek", "-1");
+  Store(m, "GMT", "14");
+  auto& form = m.ctx->Form<AdvSettings>();
+  Load_Checkboxes(*m.ctx, form);
+  EXPECT_EQ(form.Kiek.ListIndex(), 1);
+  EXPECT_EQ(form.GMT.ListIndex(), 14);
+  form.Accept_Click();
+  EXPECT_EQ(m.Setting("Kiek"), "1");
+  EXPECT_EQ(m.ErrorLog(), "");
+}
+
 TEST_F(SettingsTest, ObtainCheckboxesWritesTheControlsAsText) {
   auto& m = Registered();
   AdvSettings form(*m.ctx);

@@ -82,7 +82,10 @@ void Load_Checkboxes(Context& ctx, AdvSettings& form) {
     form.DontReceive.SetValue(StoredNumber(ctx, "Dont_Receive", "0"));
     form.Export.SetValue(StoredNumber(ctx, "Export", "1"));
     form.AutoUpdate.SetValue(StoredNumber(ctx, "AutoUpdate", "1"));
-    form.Kiek.SetListIndex(StoredNumber(ctx, "Kiek", "1"));
+    // "No selection" is no threshold at all: OK would store it for good.
+    // It reads as the default, like any other value outside the list.
+    const int kiek = StoredNumber(ctx, "Kiek", "1");
+    form.Kiek.SetListIndex(kiek < 0 ? 1 : kiek);
     form.Kiek.SetEnabled(form.Export.Checked());
     form.GMT.SetListIndex(StoredGmtPosition(ctx));
   } catch (...) {
