@@ -231,6 +231,13 @@ std::string OneLine(std::string_view text) {
   return out;
 }
 
+// Whether a failure to read means that the file's content is damaged (rather
+// than, say, locked by another process or out of memory).
+bool IsDamage(const platform::sqlite::Error& e) {
+  const int code = e.PrimaryCode();
+  return code == SQLITE_CORRUPT || code == SQLITE_NOTADB || code == SQLITE_FORMAT;
+}
+
 // Resets a statement that was read from when the reading is done, so that no
 // read stays open between calls.
 class ResetOnExit {
@@ -355,7 +362,8 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
         state = s->Validate();
         if (state == FileState::kStore) s->Load();
       } catch (const platform::sqlite::Error& e) {
-        s->Damaged(e.what());
+        if (IsDamage(e)) s->Damaged(e.what());
+        throw;
       }
       s->db_.Exec("PRAGMA query_only=0");
       if (logExists) sqlite3_db_config(s->db_.Handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
@@ -371,7 +379,8 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
         if (s->Validate() != FileState::kStore) s->Damaged("it has no folders");
         s->Load();
       } catch (const platform::sqlite::Error& e) {
-        s->Damaged(e.what());
+        if (IsDamage(e)) s->Damaged(e.what());
+        throw;
       }
     }
     if (!s->HasTable("arrived")) s->Exec(kCreateArrived);

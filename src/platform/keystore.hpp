@@ -89,9 +89,10 @@ class KeyStore {
                                                      std::span<const std::uint8_t> data) = 0;
   // The first value of the key, in enumeration order, that either has type
   // `type` and one of the byte strings `data`, or has another type and is
-  // accepted by `otherType`. Values of `type` are found through the index;
-  // only values of other types that come before the indexed match are
-  // visited one by one. nullopt when none matches or the key is missing.
+  // accepted by `otherType`. One indexed statement: values of `type` are
+  // found through the index; only values of other types that come before
+  // the indexed match are visited one by one, in enumeration order. nullopt
+  // when none matches or the key is missing.
   virtual std::optional<std::string> FindFirstValue(
       std::string_view path, std::uint32_t type, std::span<const std::vector<std::uint8_t>> data,
       const std::function<bool(const RegValue&)>& otherType) = 0;
