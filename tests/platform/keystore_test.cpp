@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
+
+#include "platform/sqlite.hpp"
 
 namespace platform {
 namespace {
@@ -640,6 +643,61 @@ TEST_F(KeyStoreTest, FindFirstValueAgreesWithAWalkInEnumerationOrder) {
     }
     ASSERT_EQ(ks_->FindFirstValue("K", type, forms, other), expected) << "round " << round;
     ASSERT_EQ(visited, expectedVisits) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// A failure at any step of a write (the database refusing it midway) is a
+// KeyStoreError, and the write leaves nothing behind: a deep CreateKey
+// creates all of its keys or none.
+TEST_F(KeyStoreTest, AWriteFailingAtAnyStepLeavesNothing) {
+  const struct {
+    const char* name;
+    std::function<void(KeyStore&)> write;
+    std::function<void(KeyStore&)> expectUnchanged;
+  } cases[] = {
+      {"CreateKey", [](KeyStore& ks) { ks.CreateKey("A\\B\\C\\D"); },
+       [](KeyStore& ks) { EXPECT_FALSE(ks.KeyExists("A\\B")); }},
+      {"DeleteKey", [](KeyStore& ks) { ks.DeleteKey("Kept\\Leaf"); },
+       [](KeyStore& ks) {
+         EXPECT_TRUE(ks.KeyExists("Kept\\Leaf"));
+         EXPECT_TRUE(ks.QueryValue("Kept\\Leaf", "v"));
+       }},
+      {"SetValue", [](KeyStore& ks) { ks.SetValue("Kept", "new", kRegSz, B("x")); },
+       [](KeyStore& ks) { EXPECT_FALSE(ks.QueryValue("Kept", "new")); }},
+  };
+  ASSERT_TRUE(ks_->CreateKey("Kept\\Leaf"));
+  Set("Kept\\Leaf", "v", "1");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sqlite::FailNthStep(0);
+    c.write(*ks_);
+    const std::uint64_t steps = sqlite::StepsCounted();
+    // A fresh hive in the state before the write for the failing runs.
+    ks_.reset();
+    std::filesystem::remove(HiveFile());
+    ks_ = OpenHive();
+    ASSERT_TRUE(ks_->CreateKey("Kept\\Leaf"));
+    Set("Kept\\Leaf", "v", "1");
+    ASSERT_GE(steps, 1u);
+    for (std::uint64_t k = 1; k <= steps; ++k) {
+      sqlite::FailNthStep(k);
+      try {
+        c.write(*ks_);
+        ADD_FAILURE() << "step " << k << ": no failure";
+      } catch (const KeyStoreError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("Key store failure")) << k;
+        EXPECT_THAT(e.what(), HasSubstr(sqlite::kInjectedFailure)) << k;
+      }
+      sqlite::FailNthStep(0);
+      c.expectUnchanged(*ks_);
+      c.expectUnchanged(*OpenHive());
+    }
   }
 }
 
