@@ -47,7 +47,7 @@ class Mapping {
     std::string tmpl = (std::filesystem::temp_directory_path() / "localid-bench-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) std::abort();
     dir_ = tmpl;
-    hive_ = platform::KeyStore::Open(dir_ / "registry.db");
+    hive_ = platform::KeyStore::Open(dir_ / "registry.db", platform::KeyStore::Sharing::kSoleUser);
     ctx = std::make_unique<Context>(AddinServices{user_, clock_, zone_, [this](std::int32_t root) {
                                                     return root == HKEY_CURRENT_USER ? hive_.get() : nullptr;
                                                   }});

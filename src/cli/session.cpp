@@ -20,7 +20,8 @@ ProfileSession::ProfileSession(const std::filesystem::path& profileDir, SessionS
   if (!lockOptions.onWait) lockOptions.onWait = [](const std::string& m) { std::cerr << m << std::endl; };
   lock_.emplace(host::ProfileLock::Acquire(profileDir, lockOptions));
   profile_ = std::make_unique<host::Profile>(host::Profile::Open(profileDir));
-  keys_ = profile_->OpenKeyStore();
+  // The profile's lock keeps every other process out of the hive.
+  keys_ = profile_->OpenKeyStore(platform::KeyStore::Sharing::kSoleUser);
   host::Transport* transport = services_.transport;
   if (!transport) {
     ownTransport_ = profile_->MakeTransport();

@@ -105,7 +105,9 @@ Profile Profile::Open(const std::filesystem::path& dir) {
   return p;
 }
 
-std::unique_ptr<platform::KeyStore> Profile::OpenKeyStore() const { return platform::KeyStore::Open(HivePath()); }
+std::unique_ptr<platform::KeyStore> Profile::OpenKeyStore(platform::KeyStore::Sharing sharing) const {
+  return platform::KeyStore::Open(HivePath(), sharing);
+}
 
 std::unique_ptr<Transport> Profile::MakeTransport() const {
   return std::make_unique<PostOfficeTransport>(postOfficeDir_);

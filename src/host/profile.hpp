@@ -41,8 +41,10 @@ class Profile {
   // The installation folder as the installer writes it: with a trailing separator.
   std::string InstallDirText() const;
 
-  // Opens the key store hive.
-  std::unique_ptr<platform::KeyStore> OpenKeyStore() const;
+  // Opens the key store hive. `sharing` kSoleUser only while holding the
+  // profile's lock (ProfileLock), so that no other process opens it.
+  std::unique_ptr<platform::KeyStore> OpenKeyStore(
+      platform::KeyStore::Sharing sharing = platform::KeyStore::Sharing::kShared) const;
   // The transport the settings name.
   std::unique_ptr<Transport> MakeTransport() const;
 

@@ -59,8 +59,15 @@ class KeyStore {
   static constexpr std::size_t kMaxKeyNameLength = 255;
   static constexpr std::size_t kMaxValueNameLength = 16383;
 
+  // How a hive is shared. kShared: any number of handles and processes may
+  // have it open at once, each read takes the file's lock anew. kSoleUser:
+  // the caller guarantees that nobody else opens the file meanwhile (the
+  // client holds its profile's lock); the handle then keeps the file locked
+  // from its first use until it is closed, and reads skip the locking.
+  enum class Sharing { kShared, kSoleUser };
+
   // Opens the hive file, creating it (and its schema) when missing.
-  static std::unique_ptr<KeyStore> Open(const std::filesystem::path& file);
+  static std::unique_ptr<KeyStore> Open(const std::filesystem::path& file, Sharing sharing = Sharing::kShared);
   virtual ~KeyStore() = default;
 
   // True when the key exists (it can be opened for reading).

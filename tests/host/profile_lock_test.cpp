@@ -73,16 +73,45 @@ TEST_F(ProfileLockTest, ASecondOpenInOneProcessIsRefusedAndAllowedAfterRelease) 
 }
 
 TEST_F(ProfileLockTest, ASecondProcessWaitsWithANoticeThatNamesTheHolder) {
-  pid_t holder = HoldInChild(400);
+  // The holder lets go only once the waiter has said that it waits, so the
+  // order of events does not depend on how busy the machine is.
+  int release[2];
+  ASSERT_EQ(pipe(release), 0);
+  int locked[2];
+  ASSERT_EQ(pipe(locked), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    close(release[1]);
+    close(locked[0]);
+    try {
+      ProfileLock lock = ProfileLock::Acquire(dir_);
+      char c = 'L';
+      if (write(locked[1], &c, 1) != 1) _exit(3);
+      if (read(release[0], &c, 1) != 1) _exit(4);
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(0);
+  }
+  close(release[0]);
+  close(locked[1]);
+  char c = 0;
+  ASSERT_EQ(read(locked[0], &c, 1), 1);
+  close(locked[0]);
+
   std::string notice;
   ProfileLockOptions options;
-  options.pollMilliseconds = 10;
+  options.pollMilliseconds = 5;
   options.noticeAfterPolls = 2;
-  options.onWait = [&](const std::string& m) { notice = m; };
+  options.onWait = [&](const std::string& m) {
+    notice = m;
+    char go = 'G';
+    EXPECT_EQ(write(release[1], &go, 1), 1);
+  };
   ProfileLock lock = ProfileLock::Acquire(dir_, options);
-  // The holder has let go by the time the lock is ours.
-  int status = 0;
-  EXPECT_EQ(waitpid(holder, &status, WNOHANG), holder);
+  close(release[1]);
+  int status = Wait(holder);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_NE(notice.find("in use by another program (process " + std::to_string(holder) + ")"), std::string::npos)
       << notice;

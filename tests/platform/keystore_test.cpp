@@ -271,6 +271,24 @@ TEST_F(KeyStoreTest, EverythingPersistsAcrossReopening) {
   EXPECT_THAT(Values(*ks, "A"), ElementsAre("second", "First", "third"));
 }
 
+TEST_F(KeyStoreTest, ASoleUserHandleReadsWritesAndLeavesAFileOthersOpenAfterIt) {
+  ks_.reset();
+  {
+    auto sole = KeyStore::Open(HiveFile(), KeyStore::Sharing::kSoleUser);
+    ASSERT_TRUE(sole->CreateKey("A"));
+    ASSERT_TRUE(sole->SetValue("A", "v", kRegSz, B("1")));
+    EXPECT_EQ(sole->QueryValue("A", "v")->data, B("1"));
+    const std::vector<std::vector<std::uint8_t>> forms{B("1")};
+    EXPECT_EQ(sole->FindFirstValue("A", kRegSz, forms, [](const RegValue&) { return false; }), "v");
+  }
+  // Once it is closed, the file is everybody's again.
+  auto shared = OpenHive();
+  EXPECT_EQ(shared->QueryValue("A", "v")->data, B("1"));
+  shared.reset();
+  auto second = KeyStore::Open(HiveFile(), KeyStore::Sharing::kSoleUser);
+  EXPECT_THAT(Values(*second, "A"), ElementsAre("v"));
+}
+
 TEST_F(KeyStoreTest, MalformedPathsAreRefusedNamingTheInput) {
   const std::string long_name(256, 'k');
   const std::string long_utf8 = [] {
