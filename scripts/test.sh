@@ -8,6 +8,9 @@
 # named after it (<dir>-asan, <dir>-fuzz). Stops at the first stage that fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# ccache (when installed) reuses objects across clones in other folders:
+# paths below the checkout count relative to it.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 build="${PLEXISYNC_BUILD_DIR:-build}"
 jobs="$(nproc)"
 stage() { printf '\n==== %s\n' "$*"; }
