@@ -138,4 +138,20 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string NormalizeBreaks(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r') {
+      out += '\n';
+      if (i + 1 < s.size() && s[i + 1] == '\n') {
+        ++i;
+      }
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace platform

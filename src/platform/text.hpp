@@ -36,6 +36,8 @@ std::string Mid(std::string_view s, long start);
 std::string Mid(std::string_view s, long start, long length);
 
 std::string Trim(std::string_view s);
+// Every line break (CR LF, CR or LF) as one LF.
+std::string NormalizeBreaks(std::string_view s);
 std::string LTrim(std::string_view s);
 std::string RTrim(std::string_view s);
 

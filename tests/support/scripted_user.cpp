@@ -7,23 +7,6 @@ namespace {
 
 std::string Quote(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
-// Line breaks of any kind as "\n", for messages.
-std::string NormalizeBreaks(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\r') {
-      out += '\n';
-      if (i + 1 < s.size() && s[i + 1] == '\n') {
-        ++i;
-      }
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string ScriptedUser::Expectation::Describe() const {

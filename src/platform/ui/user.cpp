@@ -22,23 +22,6 @@ const char* IconName(MsgBoxIcon icon) {
   return "";
 }
 
-// Line breaks of any kind (CR LF, CR, LF) as "\n".
-std::string NormalizeBreaks(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\r') {
-      out += '\n';
-      if (i + 1 < s.size() && s[i + 1] == '\n') {
-        ++i;
-      }
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
 std::string Indent(std::string_view text, std::string_view prefix) {
   std::string out(prefix);
   for (char c : text) {
