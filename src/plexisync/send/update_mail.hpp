@@ -1,0 +1,136 @@
+#pragma once
+// The update mail: one shared folder carried from its owner to the folder's
+// recipients, and CUpdateMail, which chooses the contacts, composes the mail
+// and afterwards stamps the recipients.
+//
+// Both kinds of update mail have the subject kUpdateMailSubject, the
+// recipients in the blind-copy field only and one attachment "body.pxs"
+// (written to the installation folder just before it is attached and removed
+// right after), whose text is, lines ended by CR LF:
+//
+//   <folder path>:EndOfPath:
+//   :StartOfRecipients:
+//   :StartOfRec:<address>:MidOfRec:<name>:EndOfRec:        one per recipient
+//   :EndOfRecipients:
+//   :StartOfDeleted:<CorrID>                                one per deleted contact
+//   then either the contact records (the update mail proper) or
+//   :IMPORTTOTHISFOLDER:  (the import mail, no line end after it)
+//
+// Recipients not updated since the reference date are "behind": they get
+// the import mail and the folder as a personal-folders file (ExportToFile)
+// instead of the records.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/datetime.hpp"
+
+namespace host {
+class Folder;
+class MailItem;
+}  // namespace host
+
+namespace plexisync {
+
+class Context;
+
+inline constexpr const char* kStartOfRecipients = ":StartOfRecipients:";
+inline constexpr const char* kEndOfRecipients = ":EndOfRecipients:";
+inline constexpr const char* kStartOfRec = ":StartOfRec:";
+inline constexpr const char* kMidOfRec = ":MidOfRec:";
+inline constexpr const char* kEndOfRec = ":EndOfRec:";
+inline constexpr const char* kStartOfDeleted = ":StartOfDeleted:";
+inline constexpr const char* kImportMarker = ":IMPORTTOTHISFOLDER:";
+// The attachment's (and the body file's) name.
+inline constexpr const char* kBodyFile = "body.pxs";
+// Every CorrID that travels has exactly this many characters.
+inline constexpr std::size_t kCorrIdLength = 48;
+
+// One active recipient of a shared folder.
+struct cEntry {
+  std::string Name;
+  std::string Email;
+  // The entry id of the recipient's contact item, which names its key.
+  std::string entryID;
+  platform::DateTime LastUpdate;
+};
+
+class CUpdateMail {
+ public:
+  explicit CUpdateMail(Context& ctx);
+  ~CUpdateMail();
+  CUpdateMail(const CUpdateMail&) = delete;
+  CUpdateMail& operator=(const CUpdateMail&) = delete;
+
+  // Show progress on the Progress form; set before CreateUpdateMail.
+  bool PB = false;
+
+  // Prepares, composes and returns the update mail proper for the folder, or
+  // null when there is none to send (no active recipient, nothing changed
+  // or deleted, or nobody to get it). Also prepares the import mail when
+  // some recipients are behind. Rewrites the folder's "List". Failures of
+  // the composition itself reach the caller (Update_Folder logs them).
+  std::shared_ptr<host::MailItem> CreateUpdateMail(const std::shared_ptr<host::Folder>& tF);
+
+  // Writes the folder's contacts into a personal-folders file the person
+  // chooses and sends the import mail; does nothing when no import mail was
+  // prepared. Cancelling clears StampAll (transfer/export_file.cpp).
+  void ExportToFile();
+
+  // Tells the object that the update mail proper it returned could not be
+  // sent: its recipients are then not stamped, and the folder's "List" is
+  // put back as it was before the composition, so that the next send
+  // carries the same changes and deletions again.
+  void MailNotSent();
+
+  // Stamps the recipients with the present time plus 5 seconds: those that
+  // were sent the update mail proper (unless MailNotSent was called), and
+  // the ones behind when StampAll is set. Hides the Progress form when PB.
+  // Logs under "SetLastUpdates".
+  void SetLastUpdates();
+
+  // What the composition decided (for the commands that report on it).
+  const std::shared_ptr<host::Folder>& Folder() const { return tF_; }
+  const std::vector<cEntry>& Clients() const { return clients_; }
+  const std::vector<cEntry>& MailRecipients() const { return mailRecipients_; }
+  // Addresses of the recipients that are behind, each followed by ";".
+  const std::string& ImportToList() const { return importTo_; }
+  const std::shared_ptr<host::MailItem>& ImportMail() const { return importMail_; }
+  bool SentSomething() const { return sentSomething_; }
+  bool StampAll() const { return stampAll_; }
+  bool RefDateActive() const { return refDateActive_; }
+  const platform::DateTime& ReferenceDate() const { return refDate_; }
+  // Contacts left out because their CorrID could not be had (logged).
+  std::size_t SkippedContacts() const { return skipped_; }
+
+ private:
+  friend struct UpdateMailAccess;  // tests reach the private steps through it
+
+  bool Initialize_Update();
+  void SortClients();
+  std::string Collect_Deleted();
+  std::string Collect_Contacts();
+  platform::DateTime Get_rDate();
+  static platform::DateTime MaxDate(const platform::DateTime& a, const platform::DateTime& b);
+
+  Context& ctx_;
+  std::shared_ptr<host::Folder> tF_;
+  std::string folderId_;
+  std::vector<cEntry> clients_;
+  std::vector<cEntry> mailRecipients_;
+  std::string importTo_;
+  std::string recipientsBlock_;
+  std::vector<std::string> listNames_;
+  std::vector<std::string> subkeys_;
+  bool dontSendComments_ = false;
+  bool sendUpdated_ = true;
+  bool sentSomething_ = false;
+  bool stampAll_ = false;
+  bool mailNotSent_ = false;
+  bool refDateActive_ = false;
+  platform::DateTime refDate_;
+  std::size_t skipped_ = 0;
+  std::shared_ptr<host::MailItem> importMail_;
+};
+
+}  // namespace plexisync
