@@ -82,7 +82,8 @@ class Context {
   // `Import_file`: imports a personal-folders file into the folder; true
   // when the import ran (used by the options window's "Import...").
   std::function<bool(const std::shared_ptr<host::Folder>&)> Import_file;
-  // Unloads the share wizard's form (run first by ShutDown).
+  // Unloads the share wizard's form (run first by ShutDown); while empty,
+  // ShutDown drops the wizard's default instance itself.
   std::function<void()> UnloadMainForm;
 
   // The application and the registry accessor; AddinError 91 when released.

@@ -7,6 +7,7 @@
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/core/errors.hpp"
 #include "plexisync/core/shutdown.hpp"
+#include "plexisync/send/send_commands.hpp"
 #include "plexisync/storage/settings.hpp"
 
 namespace plexisync {
@@ -69,6 +70,7 @@ void fexp::exploreris_Close() {
 // ---- fExps ----
 
 fExps::fExps(Context& ctx) : ctx_(ctx) {
+  UpdateAll = [&ctx](bool showProgress) { Update_All_Click(ctx, showProgress); };
   Protect(ctx_, "Explorers_Initialize", [&] {
     auto explorers = ctx_.app().Explorers();
     fExplorers_ = explorers->OnNewExplorer(

@@ -69,10 +69,14 @@ class fExps {
   // Whether a starting send/receive may run the update of all shared folders.
   bool AutoSendFlag = true;
 
-  // The update of all shared folders without the progress window
-  // (Update_All_Click with false), run by SendRec_SyncStart. Empty until the
-  // sending part is wired in; an empty hook does nothing.
+  // The update of all shared folders without the progress window, run by
+  // SendRec_SyncStart: Update_All_Click unless replaced; an empty hook does
+  // nothing.
   std::function<void(bool showProgress)> UpdateAll;
+  // Recomputes the Update button and menu item of every explorer window
+  // (Refresh_Update_Buttons). Filled by the toolbar once it carries those
+  // controls; an empty hook does nothing.
+  std::function<void()> RefreshUpdateButtons;
 
   // Starts the client's send/receive; `updAll` tells the start handler
   // whether it may run the update of all shared folders ("SendReceive").

@@ -4,6 +4,7 @@
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/core/errors.hpp"
 #include "plexisync/core/explorers.hpp"
+#include "plexisync/dialogs/main_form.hpp"
 
 namespace plexisync {
 
@@ -12,6 +13,8 @@ void ShutDown(Context& ctx) {
     if (ctx.UnloadMainForm) {
       auto unload = ctx.UnloadMainForm;
       unload();
+    } else {
+      ctx.DropForm<MainForm>();
     }
     if (!ctx.Exps) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
     ctx.Exps->Uzhdaryk_fExps();

@@ -70,6 +70,10 @@ class MainForm : public platform::Form {
   void OK_Click();
   void Cancel_Click();
 
+ protected:
+  // Unloading releases the shared and the listed folder.
+  void OnTerminate() override;
+
  private:
   void SetUp();
   void LoadFolders();
