@@ -67,6 +67,11 @@ constexpr const char* kSqlFindByData =
     "SELECT name FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) "
     "AND type=?2 AND data=?3 ORDER BY seq LIMIT 1";
 constexpr const char* kSqlDataVersion = "PRAGMA data_version";
+constexpr const char* kSqlReadValues =
+    "SELECT name, type, data FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) ORDER BY seq";
+constexpr const char* kSqlInsertValue =
+    "INSERT INTO vals(key_id, name, name_fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key_id, name_fold) DO UPDATE SET type=excluded.type, data=excluded.data";
 
 // Input shown in error messages, cut so that a hostile megabyte-long name
 // does not end up in a log line.
@@ -230,7 +235,7 @@ class SqliteKeyStore final : public KeyStore {
     return Guarded([&] {
       if (FindKey(p.fold)) return false;
       Invalidate();
-      sqlite::Transaction tx(db_);
+      WriteScope tx(*this);
       std::int64_t parent = 1;
       bool created = false;
       std::string prefix;
@@ -272,7 +277,9 @@ class SqliteKeyStore final : public KeyStore {
     const std::string name_fold = FoldValueName(name);
     return Guarded([&] {
       Invalidate();
-      // One statement in autocommit mode: one atomic transaction.
+      RequireOpenBatch();
+      // One statement: in autocommit mode one atomic transaction, inside a
+      // transaction undone on its own when it fails.
       Use u(set_value_);
       u.Bytes(1, p.fold).Bytes(2, name).Bytes(3, name_fold).Int(4, type).Bytes(5, data).Run();
       return db_.Changes() > 0;
@@ -300,7 +307,7 @@ class SqliteKeyStore final : public KeyStore {
     if (p.parts.empty()) throw KeyStoreInputError("The root key cannot be deleted");
     return Guarded([&] {
       Invalidate();
-      sqlite::Transaction tx(db_);
+      WriteScope tx(*this);
       const auto id = FindKey(p.fold);
       if (!id) return DeleteKeyResult::kNotFound;
       {
@@ -325,6 +332,7 @@ class SqliteKeyStore final : public KeyStore {
     const std::string name_fold = FoldValueName(name);
     return Guarded([&] {
       Invalidate();
+      RequireOpenBatch();
       Use u(delete_value_);
       u.Bytes(1, p.fold).Bytes(2, name_fold).Run();
       return db_.Changes() > 0;
@@ -388,7 +396,119 @@ class SqliteKeyStore final : public KeyStore {
     });
   }
 
+  std::vector<NamedValue> ReadValues(std::string_view path) override {
+    const KeyPath p = ParsePath(path);
+    return Guarded([&] {
+      std::vector<NamedValue> out;
+      Use u(read_values_);
+      u.Bytes(1, p.fold);
+      while (u.Step()) {
+        out.push_back(NamedValue{u.TextAt(0), RegValue{static_cast<std::uint32_t>(u.IntAt(1)), u.BytesAt(2)}});
+      }
+      return out;
+    });
+  }
+
+  void Transact(const std::function<void()>& writes) override {
+    Guarded([&] {
+      WriteScope tx(*this);
+      ++depth_;
+      struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+      } leave{depth_};
+      writes();
+      tx.Commit();
+    });
+  }
+
+  void ReplaceValues(std::string_view path, std::span<const NamedValue> values) override {
+    const KeyPath p = ParsePath(path);
+    std::vector<std::string> folds;
+    folds.reserve(values.size());
+    for (const auto& v : values) folds.push_back(FoldValueName(v.name));
+    Guarded([&] {
+      WriteScope tx(*this);
+      ++depth_;
+      struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+      } leave{depth_};
+      Invalidate();
+      CreateKey(path);
+      const auto id = FindKey(p.fold);
+      if (!id) throw KeyStoreError("Key store failure: the key " + Shown(path) + " vanished while being written");
+      const std::vector<NamedValue> existing = ReadValues(path);
+      if (!std::equal(values.begin(), values.end(), existing.begin(), existing.end())) {
+        {
+          Use u(delete_key_values_);
+          u.Int(1, *id).Run();
+        }
+        for (std::size_t i = 0; i < values.size(); ++i) {
+          Use u(insert_value_);
+          u.Int(1, *id).Bytes(2, values[i].name).Bytes(3, folds[i]).Int(4, values[i].value.type)
+              .Bytes(5, std::span<const std::uint8_t>(values[i].value.data)).Run();
+        }
+      }
+      tx.Commit();
+    });
+  }
+
  private:
+  // The write transaction of one call: a transaction of its own, or inside
+  // an open one (Transact) a savepoint, so that the call is undone on its
+  // own when it fails. Leaving it without Commit undoes the call's writes
+  // and drops the cached listings, which may have seen them.
+  class WriteScope {
+   public:
+    explicit WriteScope(SqliteKeyStore& store) : store_(store) {
+      if (store_.db_.InTransaction()) {
+        store_.db_.Exec("SAVEPOINT keystore_write");
+        savepoint_ = true;
+      } else {
+        if (store_.depth_ > 0) throw TransactionLost();
+        tx_.emplace(store_.db_);
+      }
+    }
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+    ~WriteScope() {
+      if (done_) return;
+      if (savepoint_ && store_.db_.InTransaction()) {
+        sqlite3_exec(store_.db_.Handle(), "ROLLBACK TO keystore_write; RELEASE keystore_write", nullptr, nullptr,
+                     nullptr);
+      }
+      tx_.reset();
+      store_.Invalidate();
+    }
+    void Commit() {
+      if (savepoint_) {
+        // A failure inside may have ended the whole transaction.
+        if (!store_.db_.InTransaction()) throw TransactionLost();
+        store_.db_.Exec("RELEASE keystore_write");
+      } else {
+        tx_->Commit();
+      }
+      done_ = true;
+    }
+
+   private:
+    SqliteKeyStore& store_;
+    std::optional<sqlite::Transaction> tx_;
+    bool savepoint_ = false;
+    bool done_ = false;
+  };
+
+  static KeyStoreError TransactionLost() {
+    return KeyStoreError("Key store failure: the transaction was ended by an earlier failure");
+  }
+
+  // Inside Transact, a write must not run on its own when a failure has
+  // already ended the transaction: it would be kept while the rest is not.
+  void RequireOpenBatch() {
+    if (depth_ > 0 && !db_.InTransaction()) throw TransactionLost();
+  }
+
   // The statement of FindFirstValue for `forms` byte strings (at least two
   // placeholders, ?3 and up). One look-up of the key by its path; its rows
   // are the key's first value, by `seq`, of type ?2 whose data is one of the
@@ -452,6 +572,8 @@ class SqliteKeyStore final : public KeyStore {
     prepare(find_by_data_, kSqlFindByData);
     prepare(find_first_, FindFirstSql(2));
     prepare(data_version_, kSqlDataVersion);
+    prepare(read_values_, kSqlReadValues);
+    prepare(insert_value_, kSqlInsertValue);
   }
 
   std::int64_t PragmaInt(const char* sql) {
@@ -464,7 +586,7 @@ class SqliteKeyStore final : public KeyStore {
     // Statements must be finalized before the connection closes.
     for (sqlite::Statement* s : {&find_key_, &insert_key_, &query_value_, &set_value_, &list_subkeys_,
                                  &list_values_, &has_child_, &delete_key_values_, &delete_key_, &delete_value_,
-                                 &find_by_data_, &find_first_, &data_version_}) {
+                                 &find_by_data_, &find_first_, &data_version_, &read_values_, &insert_value_}) {
       s->Finalize();
     }
     db_.Close();
@@ -519,13 +641,38 @@ class SqliteKeyStore final : public KeyStore {
   std::filesystem::path file_;
   sqlite::Connection db_;
   sqlite::Statement find_key_, insert_key_, query_value_, set_value_, list_subkeys_, list_values_, has_child_,
-      delete_key_values_, delete_key_, delete_value_, find_by_data_, find_first_, data_version_;
+      delete_key_values_, delete_key_, delete_value_, find_by_data_, find_first_, data_version_, read_values_,
+      insert_value_;
   Listing subkeys_, values_;
+  // Depth of the Transact and ReplaceValues calls running on this handle.
+  int depth_ = 0;
   std::int64_t data_version_seen_ = -1;
   Sharing sharing_ = Sharing::kShared;
 };
 
 }  // namespace
+
+std::vector<NamedValue> KeyStore::ReadValues(std::string_view path) {
+  std::vector<NamedValue> out;
+  for (std::size_t i = 0;; ++i) {
+    auto name = EnumValue(path, i);
+    if (!name) break;
+    if (auto value = QueryValue(path, *name)) out.push_back(NamedValue{std::move(*name), std::move(*value)});
+  }
+  return out;
+}
+
+void KeyStore::Transact(const std::function<void()>& writes) { writes(); }
+
+void KeyStore::ReplaceValues(std::string_view path, std::span<const NamedValue> values) {
+  Transact([&] {
+    CreateKey(path);
+    const auto existing = ReadValues(path);
+    if (std::equal(values.begin(), values.end(), existing.begin(), existing.end())) return;
+    for (const auto& v : existing) DeleteValue(path, v.name);
+    for (const auto& v : values) SetValue(path, v.name, v.value.type, v.value.data);
+  });
+}
 
 std::unique_ptr<KeyStore> KeyStore::Open(const std::filesystem::path& file, Sharing sharing) {
   return std::make_unique<SqliteKeyStore>(file, sharing);

@@ -37,6 +37,16 @@ enum RegType : std::uint32_t {
 struct RegValue {
   std::uint32_t type = kRegNone;
   std::vector<std::uint8_t> data;
+
+  bool operator==(const RegValue&) const = default;
+};
+
+// A value with its name, as a key lists it.
+struct NamedValue {
+  std::string name;
+  RegValue value;
+
+  bool operator==(const NamedValue&) const = default;
 };
 
 // Bad input (empty or over-long name, path with empty parts) or a failure of
@@ -103,6 +113,23 @@ class KeyStore {
   virtual std::optional<std::string> FindFirstValue(
       std::string_view path, std::uint32_t type, std::span<const std::vector<std::uint8_t>> data,
       const std::function<bool(const RegValue&)>& otherType) = 0;
+
+  // Every value of the key with its type and data, in enumeration order;
+  // empty when the key is missing. One read of the key.
+  virtual std::vector<NamedValue> ReadValues(std::string_view path);
+  // Runs `writes`, calls on this handle, as one transaction: when it returns
+  // every write it made is kept, when it throws none is (and the exception
+  // goes on). A call inside another one is a part of it that is undone on
+  // its own when it throws. While it runs, other handles and processes wait
+  // to write: `writes` must not hand control to code that waits for them.
+  virtual void Transact(const std::function<void()>& writes);
+  // Makes the key (created with its parents when missing) hold exactly these
+  // values, in this order; its subkeys are left alone. A value whose name
+  // (compared case-insensitively) came earlier in the list replaces that
+  // one's type and data in its place. One transaction: after a failure the
+  // key is as it was. Nothing is written when the key holds exactly these
+  // values already.
+  virtual void ReplaceValues(std::string_view path, std::span<const NamedValue> values);
 };
 
 // Replaces every %NAME% by the value of the environment variable NAME, as the

@@ -5,6 +5,7 @@
 
 #include "platform/text.hpp"
 #include "platform/ui/form.hpp"
+#include "platform/ui/user.hpp"
 
 namespace platform {
 
@@ -45,6 +46,7 @@ const char* ControlKindName(ControlKind kind) {
     case ControlKind::kProgressBar: return "ProgressBar";
     case ControlKind::kFrame: return "Frame";
     case ControlKind::kImage: return "Image";
+    case ControlKind::kCommonDialog: return "CommonDialog";
   }
   return "Control";
 }
@@ -542,6 +544,48 @@ std::string Image::Describe() const {
   s += picture_ ? std::to_string(picture_->Width()) + "x" + std::to_string(picture_->Height()) +
                       " picture"
                 : "no picture";
+  return s + DescribeFlags();
+}
+
+// --- CommonDialog ----------------------------------------------------------
+
+void CommonDialog::ShowOpen() { Run(false); }
+void CommonDialog::ShowSave() { Run(true); }
+
+void CommonDialog::Run(bool save) {
+  Form* form = Owner();
+  UserInterface* user = form ? form->User() : nullptr;
+  if (user == nullptr) {
+    throw std::logic_error("CommonDialog " + Name() + " has no user interface to ask");
+  }
+  FileDialogRequest request;
+  request.mode = save ? FileDialogMode::Save : FileDialogMode::Open;
+  request.title = dialogTitle_;
+  request.initialDir = initDir_;
+  request.filter = filter_;
+  request.defaultExt = defaultExt_;
+  request.flags = flags_;
+  request.fileName = fileName_;
+  FileDialogResult result = user->FileDialog(request);
+  if (result.cancelled) {
+    fileName_.clear();
+    fileTitle_.clear();
+    return;
+  }
+  fileName_ = std::move(result.fileName);
+  fileTitle_ = std::move(result.fileTitle);
+}
+
+std::string CommonDialog::Describe() const {
+  std::string s = DescribeHead();
+  if (!dialogTitle_.empty()) {
+    s += " title ";
+    s += Quote(dialogTitle_);
+  }
+  if (!fileName_.empty()) {
+    s += " file ";
+    s += Quote(fileName_);
+  }
   return s + DescribeFlags();
 }
 

@@ -36,6 +36,7 @@ enum class ControlKind {
   kProgressBar,
   kFrame,
   kImage,
+  kCommonDialog,
 };
 
 // "Label", "TextBox", ...
@@ -368,6 +369,53 @@ class Image final : public Control {
 
  private:
   std::optional<Bitmap> picture_;
+};
+
+// The common file dialog: a control that is never drawn on its form. Its
+// properties prepare the dialog; ShowOpen and ShowSave put it to the person
+// through the owning form's user interface and leave the chosen file's full
+// name in FileName and its name without the folder in FileTitle, both empty
+// when the person cancelled.
+class CommonDialog final : public Control {
+ public:
+  explicit CommonDialog(std::string name) : Control(ControlKind::kCommonDialog, std::move(name)) {
+    SetVisible(false);
+  }
+
+  const std::string& DialogTitle() const { return dialogTitle_; }
+  void SetDialogTitle(std::string title) { dialogTitle_ = std::move(title); }
+  const std::string& InitDir() const { return initDir_; }
+  void SetInitDir(std::string dir) { initDir_ = std::move(dir); }
+  int Flags() const { return flags_; }
+  void SetFlags(int flags) { flags_ = flags; }
+  // Before a Show: the name the dialog starts with; after it: the choice.
+  const std::string& FileName() const { return fileName_; }
+  void SetFileName(std::string name) { fileName_ = std::move(name); }
+  const std::string& FileTitle() const { return fileTitle_; }
+  // Added to a chosen name without an extension (".pst" or "pst").
+  const std::string& DefaultExt() const { return defaultExt_; }
+  void SetDefaultExt(std::string ext) { defaultExt_ = std::move(ext); }
+  // Description and pattern pairs separated by "|".
+  const std::string& Filter() const { return filter_; }
+  void SetFilter(std::string filter) { filter_ = std::move(filter); }
+
+  // Shows the dialog for choosing a file to open or to save. std::logic_error
+  // when the control belongs to no form or its form has no user interface.
+  void ShowOpen();
+  void ShowSave();
+
+  std::string Describe() const override;
+
+ private:
+  void Run(bool save);
+
+  std::string dialogTitle_;
+  std::string initDir_;
+  int flags_ = 0;
+  std::string fileName_;
+  std::string fileTitle_;
+  std::string defaultExt_;
+  std::string filter_;
 };
 
 }  // namespace platform

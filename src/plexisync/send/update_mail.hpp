@@ -21,6 +21,8 @@
 // instead of the records.
 #include <memory>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/datetime.hpp"
@@ -112,6 +114,10 @@ class CUpdateMail {
   std::string Collect_Contacts();
   platform::DateTime Get_rDate();
   static platform::DateTime MaxDate(const platform::DateTime& a, const platform::DateTime& b);
+  // A mail with the update subject, the blind-copy recipients and the text
+  // as its one attachment; null when the body file could not be written
+  // (logged), in which case nothing was attached.
+  std::shared_ptr<host::MailItem> ComposeMail(const std::string& bcc, const std::string& text);
 
   Context& ctx_;
   std::shared_ptr<host::Folder> tF_;
@@ -131,6 +137,15 @@ class CUpdateMail {
   platform::DateTime refDate_;
   std::size_t skipped_ = 0;
   std::shared_ptr<host::MailItem> importMail_;
+  // The folder's "List" as read at preparation (names and texts, in order)
+  // and whether the key was there, so that MailNotSent can put it back.
+  std::vector<std::pair<std::string, std::string>> listSnapshot_;
+  bool listExisted_ = false;
+  bool listRewritten_ = false;
+  // The entry ids of the clients that are behind (the import-to list).
+  std::vector<std::string> behind_;
+  // The folder's contacts at the composition (folded names).
+  std::unordered_set<std::string> current_;
 };
 
 }  // namespace plexisync

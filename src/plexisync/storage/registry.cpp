@@ -219,4 +219,42 @@ std::string CRegistry::FindValueNameByText(std::string_view keyName, std::string
   });
 }
 
+std::vector<std::pair<std::string, std::string>> CRegistry::GetAllValueTexts(std::string_view keyName) {
+  std::vector<std::pair<std::string, std::string>> texts;
+  WithHive(false, [&](platform::KeyStore& hive) {
+    auto values = hive.ReadValues(keyName);
+    texts.reserve(values.size());
+    for (auto& v : values) texts.emplace_back(std::move(v.name), VariantToText(Convert(v.value)));
+    return true;
+  });
+  return texts;
+}
+
+bool CRegistry::ReplaceTextValues(std::string_view keyName,
+                                  const std::vector<std::pair<std::string, std::string>>& values) {
+  RequireKeyName(keyName);
+  std::vector<platform::NamedValue> stored;
+  stored.reserve(values.size());
+  for (const auto& [name, text] : values) {
+    stored.push_back(platform::NamedValue{name, platform::RegValue{TextValueType(text), EncodeRegText(text)}});
+  }
+  return WithHive(false, [&](platform::KeyStore& hive) {
+    hive.ReplaceValues(keyName, stored);
+    return true;
+  });
+}
+
+void CRegistry::Transact(const std::function<void()>& writes) {
+  auto* hive = Hive();
+  // Without a hive every write is refused on its own.
+  if (!hive) return writes();
+  try {
+    hive->Transact(writes);
+  } catch (const platform::KeyStoreInputError&) {
+    throw AddinError(kErrComponentFailure, "CRegistry component failure", kSource);
+  } catch (const platform::KeyStoreError&) {
+    throw AddinError(kErrComponentFailure, "CRegistry component failure", kSource);
+  }
+}
+
 }  // namespace plexisync

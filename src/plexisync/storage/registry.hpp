@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/keystore.hpp"
@@ -54,6 +55,20 @@ class CRegistry {
   // Name of the first value of the key, in enumeration order, whose text
   // (read as GetValue reads it) equals `text`; "" when none. Indexed.
   std::string FindValueNameByText(std::string_view keyName, std::string_view text);
+
+  // Every value of the key, in enumeration order, with its text as
+  // GetString reads it; empty when the key does not exist. One read.
+  std::vector<std::pair<std::string, std::string>> GetAllValueTexts(std::string_view keyName);
+  // Makes the key (created when missing) hold exactly these text values, in
+  // this order, each stored as SetValue stores a text; subkeys are left
+  // alone. All or nothing; nothing is written when the key holds these
+  // already. False when refused (as SetValue), a component failure raises.
+  bool ReplaceTextValues(std::string_view keyName, const std::vector<std::pair<std::string, std::string>>& values);
+  // Runs `writes` (calls on this accessor) as one transaction of the key
+  // store: all of their writes are kept, or, when `writes` throws, none, and
+  // the failure goes on to the caller. `writes` must not yield to the
+  // client's message loop.
+  void Transact(const std::function<void()>& writes);
 
   // A stored value converted by its type, as GetValue returns it.
   static Variant Convert(const platform::RegValue& v);
