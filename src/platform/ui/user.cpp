@@ -4,6 +4,7 @@
 #include <istream>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 #include "platform/text.hpp"
 
@@ -66,6 +67,69 @@ std::optional<Form::ProgressView> AsProgress(const Form& form) {
     return std::nullopt;
   }
   return view;
+}
+
+// Characters, not bytes: a UTF-8 continuation byte does not count.
+std::size_t CharacterCount(std::string_view s) {
+  std::size_t n = 0;
+  for (char c : s) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      ++n;
+    }
+  }
+  return n;
+}
+
+// The byte offset of character `n` (the size when there are fewer).
+std::size_t CharacterOffset(std::string_view s, std::size_t n) {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+      if (seen == n) {
+        return i;
+      }
+      ++seen;
+    }
+  }
+  return s.size();
+}
+
+// At most `room` characters: the start and the end of the text with "..."
+// between them, never cutting a character in two.
+std::string ShortenInMiddle(std::string_view s, std::size_t room) {
+  const std::size_t count = CharacterCount(s);
+  if (count <= room) {
+    return std::string(s);
+  }
+  if (room <= 3) {
+    return std::string(room, '.');
+  }
+  const std::size_t keep = room - 3;
+  const std::size_t head = (keep + 1) / 2;
+  const std::size_t tail = keep - head;
+  return std::string(s.substr(0, CharacterOffset(s, head))) + "..." +
+         std::string(s.substr(CharacterOffset(s, count - tail)));
+}
+
+// The verbs of the commands a modal form takes (see TerminalUser).
+bool IsFormVerb(std::string_view verb) {
+  for (const char* v : {"click", "set", "check", "select", "dropdown"}) {
+    if (EqualsIgnoreCase(verb, v)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The verb and the control's name of a form command; nullopt when the text
+// is not one.
+std::optional<std::pair<std::string, std::string>> SplitFormCommand(std::string_view text) {
+  std::istringstream words{std::string(text)};
+  std::string verb, name;
+  if (!(words >> verb >> name) || !IsFormVerb(verb)) {
+    return std::nullopt;
+  }
+  return std::make_pair(verb, name);
 }
 
 }  // namespace
@@ -221,7 +285,21 @@ void UserInterface::FormShown(const Form& form) {
 
 void UserInterface::FormHidden(const Form& form) {
   progress_.erase(FoldCase(form.Name()));
+  if (AsProgress(form)) {
+    OnProgress(std::string(), std::nullopt, true);
+    RecordProgressEntry("Hidden: Form " + form.Name());
+    return;
+  }
   Record("Hidden: Form " + form.Name());
+}
+
+void UserInterface::RecordProgressEntry(std::string entry) {
+  struct Mark {
+    bool& flag;
+    explicit Mark(bool& f) : flag(f) { flag = true; }
+    ~Mark() { flag = false; }
+  } mark(recordingProgress_);
+  Record(std::move(entry));
 }
 
 void UserInterface::FormChanged(const Form& form, const Control& /*control*/) {
@@ -239,18 +317,26 @@ void UserInterface::RecordProgress(const Form& form, bool force) {
   const bool showBar = parts->bar->Visible() && parts->bar->Max() > parts->bar->Min();
   const int percent = parts->bar->Percent();
   const int decile = showBar ? percent / 10 : -1;
+  const int shownPercent = showBar ? percent : -1;
   ProgressState& state = progress_[FoldCase(form.Name())];
-  if (!force && text == state.text && decile == state.decile) {
+  if (!force && text == state.text && shownPercent == state.percent) {
     return;
   }
+  // What is shown follows every percent; the transcript every tenth.
+  const bool record = force || text != state.text || decile != state.decile;
   state.text = text;
+  state.percent = shownPercent;
   state.decile = decile;
+  OnProgress(text, showBar ? std::optional<int>(percent) : std::nullopt, false);
+  if (!record) {
+    return;
+  }
   std::string line = text;
   if (showBar) {
     line += (line.empty() ? "" : " ") + std::to_string(percent) + "%";
   }
   if (!line.empty()) {
-    Record(std::move(line));
+    RecordProgressEntry(std::move(line));
   }
 }
 
@@ -302,14 +388,90 @@ bool TerminalUser::IsButtonCaption(std::string_view answer) const {
   return false;
 }
 
-void TerminalUser::OnRecord(const std::string& entry) { Say(entry); }
+void TerminalUser::SetTerminalOutput(bool isTerminal, int columns) {
+  terminal_ = isTerminal;
+  columns_ = columns;
+}
+
+void TerminalUser::ActOnNextForm(std::string formName, std::function<void(Form&)> act) {
+  nextFormAction_ = FormAction{std::move(formName), std::move(act)};
+}
+
+void TerminalUser::OnRecord(const std::string& entry) {
+  // On a terminal the progress form is drawn in place instead.
+  if (terminal_ && RecordingProgress()) {
+    return;
+  }
+  Say(entry);
+}
+
+void TerminalUser::OnProgress(const std::string& text, std::optional<int> percent, bool hidden) {
+  if (!terminal_) {
+    return;
+  }
+  if (hidden) {
+    EndProgressLine();
+    return;
+  }
+  if (text.empty() && !percent) {
+    return;
+  }
+  const std::string line = ProgressLine(text, percent, columns_);
+  const std::size_t length = CharacterCount(line);
+  out_ << '\r' << line;
+  if (progressLineOpen_ && length < progressLineLength_) {
+    out_ << std::string(progressLineLength_ - length, ' ');
+  }
+  out_.flush();
+  progressLineOpen_ = true;
+  progressLineLength_ = length;
+}
+
+void TerminalUser::EndProgressLine() {
+  if (!progressLineOpen_) {
+    return;
+  }
+  out_ << '\n';
+  out_.flush();
+  progressLineOpen_ = false;
+  progressLineLength_ = 0;
+}
+
+std::string TerminalUser::ProgressLine(std::string_view text, std::optional<int> percent, int columns) {
+  constexpr int kCells = 20;
+  std::string tail;
+  if (percent) {
+    const int p = std::clamp(*percent, 0, 100);
+    const int filled = p * kCells / 100;
+    tail = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(kCells - filled), '.') + "] " + std::to_string(p) + "%";
+  }
+  // One line: control characters would move the cursor or break the line.
+  std::string shown;
+  for (char c : text) {
+    const auto ch = static_cast<unsigned char>(c);
+    shown += (ch < 0x20 || ch == 0x7F) ? '?' : c;
+  }
+  const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 1));
+  const std::size_t tailLength = tail.empty() ? 0 : tail.size() + (shown.empty() ? 0 : 1);
+  const std::size_t textRoom = room > tailLength ? room - tailLength : 0;
+  if (CharacterCount(shown) > textRoom) {
+    shown = ShortenInMiddle(shown, textRoom);
+  }
+  if (tail.empty()) {
+    return shown;
+  }
+  return shown.empty() ? tail : shown + " " + tail;
+}
 
 void TerminalUser::Say(std::string_view text) {
+  EndProgressLine();
   out_ << text << '\n';
   out_.flush();
 }
 
 std::optional<std::string> TerminalUser::ReadLine(std::string_view prompt) {
+  EndProgressLine();
   out_ << prompt;
   out_.flush();
   std::string line;
@@ -321,6 +483,23 @@ std::optional<std::string> TerminalUser::ReadLine(std::string_view prompt) {
     line.pop_back();
   }
   return line;
+}
+
+bool TerminalUser::IsFormCommand(std::string_view answer) { return SplitFormCommand(answer).has_value(); }
+
+bool TerminalUser::FormCommandFits(const Form& form, std::string_view answer) {
+  const auto command = SplitFormCommand(answer);
+  if (!command) {
+    return false;
+  }
+  if (EqualsIgnoreCase(command->first, "click")) {
+    std::istringstream words{std::string(answer)};
+    std::string verb, argument;
+    words >> verb;
+    std::getline(words, argument);
+    return form.FindButton(Trim(argument)) != nullptr;
+  }
+  return form.Find(command->second) != nullptr;
 }
 
 void TerminalUser::NoteUnfitAnswer() {
@@ -362,7 +541,7 @@ std::optional<std::string> TerminalUser::ChooseFile(const FileDialogRequest& /*r
       answers_.pop_front();
       return std::nullopt;
     }
-    if (!IsButtonCaption(answer)) {
+    if (!IsButtonCaption(answer) && !IsFormCommand(answer)) {
       Record("Prepared answer " + Quote(answer));
       answers_.pop_front();
       return answer;
@@ -382,12 +561,29 @@ std::optional<std::string> TerminalUser::ChooseFile(const FileDialogRequest& /*r
 }
 
 void TerminalUser::InteractWithForm(Form& form) {
+  if (nextFormAction_ && EqualsIgnoreCase(nextFormAction_->formName, form.Name())) {
+    auto act = std::move(nextFormAction_->act);
+    nextFormAction_.reset();
+    try {
+      act(form);
+    } catch (const std::exception& e) {
+      Record("Could not fill in form " + form.Name() + ": " + e.what());
+      CloseWithCancel(form);
+    }
+  }
   bool notedUnfit = false;
   while (form.IsVisible()) {
     if (!answers_.empty()) {
       if (Button* b = form.ButtonWithCaption(Trim(answers_.front()))) {
         answers_.pop_front();
         ClickFor(*b);
+        continue;
+      }
+      if (FormCommandFits(form, answers_.front())) {
+        const std::string command = answers_.front();
+        answers_.pop_front();
+        Record("Prepared answer " + Quote(command));
+        RunCommand(form, command);
         continue;
       }
       if (!notedUnfit) {

@@ -109,6 +109,14 @@ class UserInterface {
   virtual void InteractWithForm(Form& form) = 0;
   // Every transcript entry as it is recorded.
   virtual void OnRecord(const std::string& /*entry*/) {}
+  // What a progress form shows, whenever its text or its bar's percentage
+  // changes while it is visible (`percent` empty while its bar is hidden or
+  // has no range), and once when it is hidden (`hidden`). Called before the
+  // transcript entry, if any: the transcript keeps progress per 10%.
+  virtual void OnProgress(const std::string& /*text*/, std::optional<int> /*percent*/, bool /*hidden*/) {}
+  // True while the entry handed to OnRecord tells progress or the hiding of
+  // a progress form.
+  bool RecordingProgress() const { return recordingProgress_; }
 
   void Record(std::string entry);
   // Closes a form the way that changes nothing: clicks its cancel button
@@ -123,12 +131,15 @@ class UserInterface {
   struct ProgressState {
     std::string text;
     int decile = -1;
+    int percent = -1;
   };
   void RecordProgress(const Form& form, bool force);
+  void RecordProgressEntry(std::string entry);
 
   std::string applicationTitle_;
   std::vector<std::string> transcript_;
   std::map<std::string, ProgressState> progress_;
+  bool recordingProgress_ = false;
 };
 
 // The person at a terminal, for the program. Everything shown is printed,
@@ -142,7 +153,13 @@ class UserInterface {
 // At a modal form, an interactive person may type commands:
 //   click CAPTION|NAME     set NAME TEXT         check NAME 0|1
 //   select NAME INDEX      dropdown NAME         show      help
-// or just a button's caption.
+// or just a button's caption. A prepared answer may be such a command too
+// ("check Check 1" ticks the check box named Check); it is taken at the
+// first modal form that has the control it names, and never as a file name.
+//
+// Progress is printed as lines, one per 10%; when the output is a terminal
+// (SetTerminalOutput), a progress form is shown instead as one line that is
+// redrawn in place with a bar, "Exporting to a file... [#####.....] 50%".
 class TerminalUser final : public UserInterface {
  public:
   // `formButtonCaptions`: captions of the program's own question forms
@@ -154,11 +171,28 @@ class TerminalUser final : public UserInterface {
   void AddAnswer(std::string answer) { answers_.push_back(std::move(answer)); }
   std::size_t AnswersLeft() const { return answers_.size(); }
 
+  // Whether the output is a terminal `columns` wide: progress is then drawn
+  // in place on one line that fits.
+  void SetTerminalOutput(bool isTerminal, int columns = 80);
+
+  // Runs `act` on the next modal form named `formName` (case-insensitive)
+  // before any prepared answer or typed command: the program doing on a
+  // form what its own command line said. Runs once; a form it leaves open
+  // goes on to the answers as usual. An exception from `act` is recorded
+  // and the form is then closed without changes.
+  void ActOnNextForm(std::string formName, std::function<void(Form&)> act);
+
+  // The progress line as drawn on a terminal `columns` wide: the text, a bar
+  // of 20 cells and the percentage (no bar without a percentage), the text
+  // shortened in its middle when the whole would not fit in columns - 1.
+  static std::string ProgressLine(std::string_view text, std::optional<int> percent, int columns);
+
  protected:
   MsgBoxResult AnswerMessage(const MessageRequest& request) override;
   std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
   void InteractWithForm(Form& form) override;
   void OnRecord(const std::string& entry) override;
+  void OnProgress(const std::string& text, std::optional<int> percent, bool hidden) override;
 
  private:
   // A line typed at the prompt; nullopt at the end of input.
@@ -166,14 +200,30 @@ class TerminalUser final : public UserInterface {
   void Say(std::string_view text);
   void NoteUnfitAnswer();
   bool IsButtonCaption(std::string_view answer) const;
+  // A form command ("check Check 1"), and one that names a control of the form.
+  static bool IsFormCommand(std::string_view answer);
+  static bool FormCommandFits(const Form& form, std::string_view answer);
   // Runs one typed command on a modal form; false when it was not understood.
   bool RunCommand(Form& form, const std::string& line);
+  // Ends the progress line drawn in place, so that what follows starts on
+  // a line of its own.
+  void EndProgressLine();
 
   std::istream& in_;
   std::ostream& out_;
   bool interactive_;
   std::deque<std::string> answers_;
   std::vector<std::string> formButtonCaptions_;
+  bool terminal_ = false;
+  int columns_ = 80;
+  // The length, in characters, of the progress line drawn in place; 0 when none is open.
+  std::size_t progressLineLength_ = 0;
+  bool progressLineOpen_ = false;
+  struct FormAction {
+    std::string formName;
+    std::function<void(Form&)> act;
+  };
+  std::optional<FormAction> nextFormAction_;
 };
 
 }  // namespace platform
