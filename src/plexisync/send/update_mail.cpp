@@ -157,7 +157,15 @@ bool CUpdateMail::Initialize_Update() {
             cEntry entry;
             entry.Name = reg.GetString(key, "Name", "no name");
             entry.Email = email;
-            entry.LastUpdate = platform::DateTime::Parse(reg.GetString(key, "LastUpdate", kNeverUpdated));
+            // A stored date that does not read back counts as the oldest
+            // one: the recipient then gets everything rather than nothing.
+            const std::string stored = reg.GetString(key, "LastUpdate", kNeverUpdated);
+            if (const auto date = platform::DateTime::TryParse(stored)) {
+              entry.LastUpdate = *date;
+            } else {
+              Append_error_record(ctx_, "The last update \"" + stored + "\" of recipient " + subkey + " is no date",
+                                  "Initialize_Update", "");
+            }
             entry.entryID = subkey;
             recipientsBlock_ += std::string(kStartOfRec) + entry.Email + kMidOfRec + entry.Name + kEndOfRec + kCrLf;
             clients_.push_back(std::move(entry));
@@ -370,7 +378,10 @@ std::shared_ptr<host::MailItem> CUpdateMail::CreateUpdateMail(const std::shared_
   try {
     const std::string contacts = Collect_Contacts();
     const std::string deleted = Collect_Deleted();
-    const std::string head = Get_Path(ctx_, tF_) + kCrLf + recipientsBlock_ + deleted;
+    const std::string path = Get_Path(ctx_, tF_);
+    // Without its path a mail would land in the receivers' default folder.
+    if (path.empty()) throw AddinError(kErrPathNotFound, "The path of the folder could not be had");
+    const std::string head = path + kCrLf + recipientsBlock_ + deleted;
 
     if ((!deleted.empty() || !contacts.empty()) && !mailRecipients_.empty()) {
       std::string bcc;

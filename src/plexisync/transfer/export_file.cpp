@@ -81,17 +81,31 @@ void CUpdateMail::ExportToFile() {
 
     // The file as a store: its top folder is the last of the session's.
     std::shared_ptr<host::Folder> root;
+    bool alreadyOpen = false;
     try {
+      const int storesBefore = session->Folders()->Count();
       session->AddStore(fileName);
       auto tops = session->Folders();
-      root = tops->Item(tops->Count());
-      if (root->Folders()->Count() == 2) CleanUpEarlierExport(root);
+      // A file the client has open already (the person's own store, say)
+      // adds no store: its folders are not to be cleaned up or written.
+      alreadyOpen = tops->Count() != storesBefore + 1;
+      if (!alreadyOpen) {
+        root = tops->Item(tops->Count());
+        if (root->Folders()->Count() == 2) CleanUpEarlierExport(root);
+      }
     } catch (...) {
       Error_logger(ctx_, DescribeException(std::current_exception()), "ExportToFile", "");
       if (root) PassOver([&] { session->RemoveStore(root); });
       // Nobody was told of a file: the recipients behind keep their dates.
       stampAll_ = false;
       return;
+    }
+
+    if (alreadyOpen) {
+      Append_error_record(ctx_, "The file " + fileName + " is open in the client already", "ExportToFile", "");
+      ctx_.svc.user.MessageBox("Unable to export using file name you selected.\r\nTry to export using another name.",
+                               "", platform::MsgBoxButtons::Ok);
+      continue;
     }
 
     bool exported = false;
