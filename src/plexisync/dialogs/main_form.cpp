@@ -170,14 +170,16 @@ void MainForm::LoadFolders() {
     FolderList_.push_back(contacts->EntryID() + " " + name);
     ParinkFolder.SetListIndex(0);
 
-    // Up to the top folder of the store: its parent is the namespace.
+    // Up to the top folder of the store, whose parent is the session. The
+    // session is recognised by its kind, not by its default value "Mapi",
+    // which a folder named so would give as well.
     std::shared_ptr<host::Folder> root = contacts;
     for (;;) {
       auto parent = root->Parent();
       if (!parent) throw host::HostError("Object variable not set: a folder without a parent");
-      if (parent->DefaultValue() == "Mapi") break;
+      if (std::dynamic_pointer_cast<host::NameSpace>(parent)) break;
       root = std::dynamic_pointer_cast<host::Folder>(parent);
-      if (!root) throw host::HostError("The parent of a folder is not a folder");
+      if (!root) throw host::HostError("The parent of a folder is neither a folder nor the session");
     }
     GetFolder(root);
   });
