@@ -1,5 +1,6 @@
 #include "cli/app.hpp"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -53,6 +54,10 @@ struct Args {
   std::string saveDir;
   bool cancel = false;
   std::vector<std::string> add, remove;
+  std::string storeFile;
+  std::vector<std::string> show;
+  ShareRequest share;
+  bool shareSave = false, shareSend = false, shareCancel = false;
 };
 
 // What a command runs with once the command line is read: the platform
@@ -65,7 +70,10 @@ class Runner {
         transcript_(args.json ? err : out),
         user_(in, transcript_, Interactive(args, in), args.answers, plexisync::kProductTitle,
               plexisync::QuestionButtonCaptions()),
-        home_(PlexisyncHome()) {}
+        home_(PlexisyncHome()) {
+    const int fd = &transcript_ == &std::cout ? STDOUT_FILENO : &transcript_ == &std::cerr ? STDERR_FILENO : -1;
+    if (fd >= 0 && isatty(fd) == 1) user_.SetTerminalOutput(true, TerminalColumns(fd));
+  }
 
   const Args& args() const { return args_; }
   std::ostream& out() { return out_; }
@@ -104,6 +112,13 @@ class Runner {
   }
 
  private:
+  // The terminal's width, 80 when it does not say.
+  static int TerminalColumns(int fd) {
+    winsize size{};
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+  }
+
   static bool Interactive(const Args& args, std::istream& in) {
     return !args.batch && args.answers.empty() && &in == &std::cin && isatty(STDIN_FILENO) == 1;
   }
@@ -165,7 +180,10 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
                  "default $PLEXISYNC_PROFILE, else \"default\"");
   app.add_option("--answer", a.answers,
                  "Answer to the next question the program asks, in order: a button's caption "
-                 "(\"Yes\", \"No to All\", \"OK\") or a file path for a file dialog")
+                 "(\"Yes\", \"No to All\", \"OK\"), a file path for a file dialog, or a command for the "
+                 "window asking: \"check NAME 0|1\", \"set NAME TEXT\", \"click CAPTION\" (e.g. "
+                 "--answer \"check Check 1\" --answer Yes ticks \"Send only updated items\" in the "
+                 "confirmation before a full send and answers Yes)")
       ->allow_extra_args(false);
   app.add_flag("--batch", a.batch, "Never read the terminal: unanswered questions take the answer that changes nothing");
 
@@ -264,10 +282,15 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
     auto* l = contact->add_subcommand("list", "List the contacts of a folder");
     l->add_option("FOLDER", a.folder, "Contacts folder path")->required();
     l->add_flag("--unread", a.unread, "Only the unread contacts");
+    l->add_option("--store", a.storeFile,
+                  "Look for FOLDER in this personal-folders (.pst) file, from its top folder (e.g. Temp); "
+                  "the file is opened for the listing only");
+    l->add_option("--show", a.show, "Also show these properties (e.g. User3, User4)");
     AddJson(l, a);
     on(l, [](Runner& r) {
       return r.WithSession([&](ProfileSession& s) {
-        ListContacts(s, r.out(), r.args().folder, r.args().unread, r.args().json);
+        const Args& a = r.args();
+        ListContacts(s, r.out(), a.folder, a.unread, a.json, a.storeFile, a.show);
         return 0;
       });
     });
@@ -358,6 +381,67 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
       return 0;
     });
   });
+
+  // ---- sharing ----
+  auto* share = app.add_subcommand(
+      "share",
+      "Open the share wizard on a contacts folder: show its lists (then Cancel), or choose recipients and press "
+      "Save, Save && Send or Cancel");
+  share->add_option("FOLDER", a.share.folder, "Contacts folder path, e.g. Contacts/Team")->required();
+  share->add_option("--source", a.share.source,
+                    "Folder to choose in \"Look in:\" (default: the default Contacts folder)");
+  share->add_option("--add", a.share.add,
+                    "Contact to add: full name or entry id; typed into \"Search:\", then \">>\"");
+  share->add_option("--remove", a.share.remove, "Recipient to remove: full name or entry id; then \"<<\"");
+  share->add_option("--new-contact", a.share.newContacts,
+                    "PROPERTY=VALUE...: press \"New contact...\", fill in the contact form (FullName, FirstName, "
+                    "LastName, CompanyName, JobTitle, Email1Address, ...) and save it; it becomes a recipient at "
+                    "once. Once per new contact")
+      ->expected(1, CLI::detail::expected_max_vector_size);
+  auto* save = share->add_flag("--save", a.shareSave, "Press \"Save\"");
+  auto* send = share->add_flag("--send", a.shareSend, "Press \"Save && Send\": store and send the folder");
+  auto* cancelShare = share->add_flag("--cancel", a.shareCancel, "Press \"Cancel\": store nothing");
+  auto* shareJson = share->add_flag("--json", a.json, "Show the lists as JSON (without changes)");
+  save->excludes(send)->excludes(cancelShare)->excludes(shareJson);
+  send->excludes(cancelShare)->excludes(shareJson);
+  cancelShare->excludes(shareJson);
+  share->final_callback([&a] {
+    ShareRequest& q = a.share;
+    const bool changes = !q.source.empty() || !q.add.empty() || !q.remove.empty() || !q.newContacts.empty();
+    q.finish = a.shareSave     ? ShareRequest::Finish::kSave
+               : a.shareSend   ? ShareRequest::Finish::kSend
+               : a.shareCancel ? ShareRequest::Finish::kCancel
+                               : ShareRequest::Finish::kShow;
+    if (changes && q.finish == ShareRequest::Finish::kShow) {
+      throw CLI::ValidationError("share", "say how to close the wizard: --save, --send or --cancel");
+    }
+    if (changes && a.json) throw CLI::ValidationError("share", "--json only shows the lists");
+  });
+  on(share, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) { return Share(s, r.out(), r.args().share, r.args().json); });
+  });
+
+  auto* members = app.add_subcommand("members", "Show a folder's recipients as the sharing database holds them");
+  members->add_option("FOLDER", a.folder, "Contacts folder path")->required();
+  AddJson(members, a);
+  on(members, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) {
+      ShowMembers(s, r.out(), r.args().folder, r.args().json);
+      return 0;
+    });
+  });
+
+  auto* update = app.add_subcommand(
+      "update",
+      "Send a shared folder's changes to its recipients (the Update button); recipients far behind get the folder "
+      "as a .pst file: answer the file dialog with --answer PATH.pst");
+  update->add_option("FOLDER", a.folder, "Contacts folder path")->required();
+  on(update, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) { return UpdateFolder(s, r.out(), r.args().folder); });
+  });
+
+  auto* updateAll = app.add_subcommand("update-all", "Send every shared folder's changes (the Update All button)");
+  on(updateAll, [](Runner& r) { return r.WithSession([&](ProfileSession& s) { return UpdateAll(s, r.out()); }); });
 
   auto* log = app.add_subcommand("log", "Print the add-in's error log");
   on(log, [](Runner& r) {

@@ -40,7 +40,11 @@ void SetContact(ProfileSession& s, std::ostream& out, const std::string& folder,
                 const std::vector<std::string>& assignments);
 void ShowContact(ProfileSession& s, std::ostream& out, const std::string& folder, const std::string& contact,
                  bool json);
-void ListContacts(ProfileSession& s, std::ostream& out, const std::string& folder, bool unreadOnly, bool json);
+// `storeFile`: the folder is looked for in that personal-folders file
+// (opened for the listing and closed again; it must exist), the path taken
+// from the file's top folder. `show`: further properties printed per contact.
+void ListContacts(ProfileSession& s, std::ostream& out, const std::string& folder, bool unreadOnly, bool json,
+                  const std::string& storeFile = {}, const std::vector<std::string>& show = {});
 void DeleteContact(ProfileSession& s, std::ostream& out, const std::string& folder, const std::string& contact);
 
 // ---- Mail ----
@@ -77,6 +81,37 @@ void ShowLog(ProfileSession& s, std::ostream& out);
 // Clicks the options window's "Update and repair database"; true when the
 // repair reported success.
 bool RepairDatabase(ProfileSession& s, std::ostream& out);
+
+// ---- Sharing ----
+// What to do in the share wizard. Contacts are named by full name or entry
+// id; the steps run in this order: the "Look in:" folder, the contacts
+// added, the recipients removed, the new contacts, then the button.
+struct ShareRequest {
+  std::string folder;
+  // The folder to list in "Look in:"; empty: the default contacts folder.
+  std::string source;
+  std::vector<std::string> add;
+  std::vector<std::string> remove;
+  // One list of PROPERTY=VALUE per contact made with "New contact...".
+  std::vector<std::vector<std::string>> newContacts;
+  enum class Finish { kShow, kSave, kSend, kCancel };
+  // kShow: print the wizard's lists and close it with Cancel.
+  Finish finish = Finish::kShow;
+};
+// Opens the share wizard on the folder as its Share button does and works
+// it as the person would. A contact that is not there, a folder the wizard
+// refuses (its message) or a step that does not take throws CliError after
+// the wizard was closed with Cancel, so that nothing is stored (a contact
+// made with "New contact..." is recorded at once, as the wizard does).
+// Returns 1 when the add-in logged an error meanwhile, else 0.
+int Share(ProfileSession& s, std::ostream& out, const ShareRequest& request, bool json);
+// The folder's recipients as the sharing database holds them, and whether
+// Update All sends the folder.
+void ShowMembers(ProfileSession& s, std::ostream& out, const std::string& folder, bool json);
+// The Update button on the folder, and Update All: the mails sent and the
+// recipients stamped are reported. 1 when the add-in logged an error.
+int UpdateFolder(ProfileSession& s, std::ostream& out, const std::string& folder);
+int UpdateAll(ProfileSession& s, std::ostream& out);
 
 // A file name from a mail that is safe to create inside a folder.
 std::string SafeFileName(const std::string& name);

@@ -290,23 +290,65 @@ void ShowContact(ProfileSession& s, std::ostream& out, const std::string& folder
 }
 
 void ListContacts(ProfileSession& s, std::ostream& out, const std::string& folderPath, bool unreadOnly,
-                  bool asJson) {
+                  bool asJson, const std::string& storeFile, const std::vector<std::string>& show) {
+  for (const auto& name : show) {
+    if (!host::ContactSchema().Find(name)) throw CliError("unknown contact property: " + name);
+  }
   s.AsPerson([&] {
     auto ns = s.Session();
-    auto folder = ResolveFolder(*ns, folderPath);
+    std::shared_ptr<host::Folder> folder;
+    // A file opened for the listing is closed again however the listing ends.
+    struct Close {
+      host::NameSpace& ns;
+      std::shared_ptr<host::Folder> root;
+      ~Close() {
+        if (!root) return;
+        try {
+          ns.RemoveStore(root);
+        } catch (...) {
+          // The client closes it at its end.
+        }
+      }
+    } close{*ns, nullptr};
+    if (!storeFile.empty()) {
+      // Opening a file that is not there would make one: only existing files.
+      std::error_code ec;
+      if (!fs::is_regular_file(storeFile, ec)) throw CliError("no such file: " + storeFile);
+      const int before = ns->Folders()->Count();
+      ns->AddStore(storeFile);
+      if (ns->Folders()->Count() != before + 1) throw CliError("the file is open in this profile already: " + storeFile);
+      close.root = ns->Folders()->Item(before + 1);
+      folder = close.root;
+      for (const auto& name : SplitFolderPath(folderPath)) {
+        auto subs = folder->Folders();
+        std::shared_ptr<host::Folder> next;
+        const int count = subs->Count();
+        for (int i = 1; i <= count && !next; ++i) {
+          auto sub = subs->Item(i);
+          if (sub->Name() == name) next = sub;
+        }
+        if (!next) throw CliError("no such folder in " + storeFile + ": " + folderPath);
+        folder = next;
+      }
+    } else {
+      folder = ResolveFolder(*ns, folderPath);
+    }
     json list = json::array();
     for (const auto& item : ItemsOf(*folder)) {
       auto c = std::dynamic_pointer_cast<host::ContactItem>(item);
       if (!c) continue;
       if (unreadOnly && !c->UnRead()) continue;
       if (asJson) {
-        list.push_back(ContactSummary(*c));
+        json summary = ContactSummary(*c);
+        for (const auto& name : show) summary[name] = c->Text(name);
+        list.push_back(std::move(summary));
         continue;
       }
       out << c->EntryID() << "  " << PrintableLine(c->FullName());
       const std::string email = c->Email1Address();
       if (!email.empty()) out << " <" << PrintableLine(email) << ">";
       if (c->UnRead()) out << "  [unread]";
+      for (const auto& name : show) out << "  " << name << "=" << PrintableLine(c->Text(name));
       out << "\n";
     }
     if (asJson) PrintJson(out, list);

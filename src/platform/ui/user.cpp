@@ -394,6 +394,10 @@ void TerminalUser::SetTerminalOutput(bool isTerminal, int columns) {
 }
 
 void TerminalUser::ActOnNextForm(std::string formName, std::function<void(Form&)> act) {
+  if (!act) {
+    nextFormAction_.reset();
+    return;
+  }
   nextFormAction_ = FormAction{std::move(formName), std::move(act)};
 }
 

@@ -179,7 +179,8 @@ class TerminalUser final : public UserInterface {
   // before any prepared answer or typed command: the program doing on a
   // form what its own command line said. Runs once; a form it leaves open
   // goes on to the answers as usual. An exception from `act` is recorded
-  // and the form is then closed without changes.
+  // and the form is then closed without changes. An empty `act` drops the
+  // action still waiting, if any.
   void ActOnNextForm(std::string formName, std::function<void(Form&)> act);
 
   // The progress line as drawn on a terminal `columns` wide: the text, a bar
