@@ -68,6 +68,25 @@ if [ -n "$id" ]; then
   cat "$scratch/received/sales-team.txt"
 fi
 
+step "Alice shares the sales team folder with Bob: the share wizard, then Save & Send"
+if ! px -p alice contact show Contacts "Bob Brown" >/dev/null 2>&1; then
+  px -p alice contact add Contacts --set FullName="Bob Brown" --set Email1Address=bob@example.org
+fi
+px -p alice share "Contacts/Sales Team"
+px -p alice share "Contacts/Sales Team" --add "Bob Brown" --send
+px -p alice members "Contacts/Sales Team"
+
+step "Bob fetches the update mail: blind copy, subject 3830308006600, the folder in body.pxs"
+px -p bob send-receive
+update="$(px -p bob mail list --json | python3 -c 'import json,sys
+d=[m for m in json.load(sys.stdin) if m["subject"]=="3830308006600"]
+print(d[-1]["entryId"] if d else "")')"
+if [ -n "$update" ]; then
+  px -p bob mail show Inbox "$update" --save-attachments "$scratch/update"
+  echo "--- the first lines of body.pxs:"
+  tr -d '\r' <"$scratch/update/body.pxs" | head -n 8
+fi
+
 step "Alice's options window and own addresses"
 px -p alice options
 px -p alice my-addresses
