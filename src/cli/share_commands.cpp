@@ -3,6 +3,7 @@
 // the sharing database holds them, and the Update and Update All buttons,
 // with a report of what went out.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -349,7 +350,7 @@ class Wizard {
     // person then clicks the right one when another comes first.
     w_.FindBox.SetText("");
     if (!typed.empty()) w_.FindBox.SetText(typed);
-    const bool right = w_.SarIsh.SelectedIndex() == static_cast<int>(*wanted);
+    const bool right = !typed.empty() && w_.SarIsh.SelectedIndex() == static_cast<int>(*wanted);
     if (!typed.empty()) out_ << "Typing \"" << PrintableLine(typed) << "\" into \"Search:\"";
     if (!right) {
       if (!typed.empty()) out_ << "\n";
@@ -510,6 +511,9 @@ int Share(ProfileSession& s, std::ostream& out, const ShareRequest& request, boo
         Press(form.SaveBut);
         break;
       case ShareRequest::Finish::kSend:
+        if (form.SarI.Count() == 0) {
+          throw CliError("\"" + Shown(form.OK.Caption()) + "\" needs a recipient; --save stores an empty list");
+        }
         watch.emplace(s, ctx, std::vector<std::string>{folderId});
         out << "Pressing \"" << Shown(form.OK.Caption()) << "\"\n";
         Press(form.OK);

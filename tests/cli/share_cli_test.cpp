@@ -158,6 +158,10 @@ TEST_F(ShareCliTest, AContactThatIsNotThereIsAnErrorAndNothingIsStored) {
       {{"--add", "Bob Brown", "--new-contact", "FullName=Gus Green", "Birthday=6/15/1990"},
        "the contact form has no field Birthday"},
   };
+  // Removing the only recipient leaves nobody to send to.
+  RunResult r = ExpectFailure("alice", {"share", "Contacts/Team", "--remove", carol_, "--send"},
+                              "\"Save & Send\" needs a recipient; --save stores an empty list");
+  EXPECT_THAT(r.out, HasSubstr("Pressing \"Cancel\""));
   for (const auto& c : cases) {
     for (const char* finish : {"--save", "--send"}) {
       std::vector<std::string> args{"share", "Contacts/Team"};
@@ -312,6 +316,21 @@ TEST_F(ShareCliTest, UpdateAllSendsEveryUpdateableFolder) {
   EXPECT_THAT(r.out, HasSubstr("No update mail was sent\nStamped 2 of 3 recipients in 3 folders\n"));
   EXPECT_EQ(Delivered("bob@example.org"), 1);
   EXPECT_EQ(Delivered("carol@example.org"), 1);
+}
+
+TEST_F(ShareCliTest, ListingAStoreFileNeedsAnExistingFileAndLeavesItClosed) {
+  const fs::path missing = home_ / "missing.pst";
+  ExpectFailure("alice", {"contact", "list", "--store", missing.string(), "Temp"}, "no such file: ");
+  EXPECT_FALSE(fs::exists(missing));  // looking did not make one
+
+  // The profile's own store file is open already: refused, not listed as a file.
+  const fs::path own = home_ / "alice" / "store.db";
+  ASSERT_TRUE(fs::exists(own));
+  ExpectFailure("alice", {"contact", "list", "--store", own.string(), "Contacts"}, "open in this profile already");
+  ExpectFailure("alice", {"contact", "list", "Contacts", "--show", "NoSuchProperty"},
+                "unknown contact property: NoSuchProperty");
+  EXPECT_THAT(Ok({"-p", "alice", "contact", "list", "Contacts", "--show", "CompanyName", "--show", "User4"}),
+              HasSubstr("Bob Brown <bob@example.org>  CompanyName=  User4=\n"));
 }
 
 TEST_F(ShareCliTest, HelpDescribesTheSharingCommands) {
