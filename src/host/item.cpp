@@ -384,7 +384,13 @@ std::shared_ptr<ItemAttachment> Attachments::Add(const std::string& path) {
   if (!in || std::filesystem::is_directory(path, ec)) throw HostError("Cannot add the attachment; no file " + path + ".");
   detail::AttachmentData a;
   a.name = std::filesystem::path(path).filename().string();
-  a.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // Read in blocks: a mail body of several megabytes is not copied byte by byte.
+  if (const auto size = std::filesystem::file_size(path, ec); !ec) a.data.reserve(static_cast<std::size_t>(size));
+  char block[65536];
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(block);
+    a.data.insert(a.data.end(), bytes, bytes + in.gcount());
+  }
   if (in.bad()) throw HostError("Cannot add the attachment; the file " + path + " cannot be read.");
   mail_->Edit().attachments.push_back(std::move(a));
   mail_->attachmentsChanged_ = true;

@@ -69,6 +69,7 @@ constexpr const char* kSqlFindByData =
 constexpr const char* kSqlDataVersion = "PRAGMA data_version";
 constexpr const char* kSqlReadValues =
     "SELECT name, type, data FROM vals WHERE key_id=(SELECT id FROM keys WHERE path_fold=?1) ORDER BY seq";
+constexpr const char* kSqlReadValuesById = "SELECT name, type, data FROM vals WHERE key_id=?1 ORDER BY seq";
 constexpr const char* kSqlInsertValue =
     "INSERT INTO vals(key_id, name, name_fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT(key_id, name_fold) DO UPDATE SET type=excluded.type, data=excluded.data";
@@ -172,6 +173,8 @@ class Use {
   void Run() { s_.Run(); }
   std::int64_t IntAt(int col) const { return s_.ColumnInt64(col); }
   std::string TextAt(int col) const { return s_.ColumnText(col); }
+  // Valid until the next step.
+  std::string_view ViewAt(int col) const { return s_.ColumnView(col); }
   std::vector<std::uint8_t> BytesAt(int col) const { return s_.ColumnBlob(col); }
 
  private:
@@ -423,35 +426,11 @@ class SqliteKeyStore final : public KeyStore {
   }
 
   void ReplaceValues(std::string_view path, std::span<const NamedValue> values) override {
-    const KeyPath p = ParsePath(path);
-    std::vector<std::string> folds;
-    folds.reserve(values.size());
-    for (const auto& v : values) folds.push_back(FoldValueName(v.name));
-    Guarded([&] {
-      WriteScope tx(*this);
-      ++depth_;
-      struct Leave {
-        int& depth;
-        ~Leave() { --depth; }
-      } leave{depth_};
-      Invalidate();
-      CreateKey(path);
-      const auto id = FindKey(p.fold);
-      if (!id) throw KeyStoreError("Key store failure: the key " + Shown(path) + " vanished while being written");
-      const std::vector<NamedValue> existing = ReadValues(path);
-      if (!std::equal(values.begin(), values.end(), existing.begin(), existing.end())) {
-        {
-          Use u(delete_key_values_);
-          u.Int(1, *id).Run();
-        }
-        for (std::size_t i = 0; i < values.size(); ++i) {
-          Use u(insert_value_);
-          u.Int(1, *id).Bytes(2, values[i].name).Bytes(3, folds[i]).Int(4, values[i].value.type)
-              .Bytes(5, std::span<const std::uint8_t>(values[i].value.data)).Run();
-        }
-      }
-      tx.Commit();
-    });
+    WriteValues(path, values, true);
+  }
+
+  void SetValues(std::string_view path, std::span<const NamedValue> values) override {
+    WriteValues(path, values, false);
   }
 
  private:
@@ -507,6 +486,60 @@ class SqliteKeyStore final : public KeyStore {
   // already ended the transaction: it would be kept while the rest is not.
   void RequireOpenBatch() {
     if (depth_ > 0 && !db_.InTransaction()) throw TransactionLost();
+  }
+
+  // ReplaceValues (`replace`) and SetValues: one write scope, the key looked
+  // up once, one upsert per value.
+  void WriteValues(std::string_view path, std::span<const NamedValue> values, bool replace) {
+    const KeyPath p = ParsePath(path);
+    std::vector<std::string> folds;
+    folds.reserve(values.size());
+    for (const auto& v : values) folds.push_back(FoldValueName(v.name));
+    Guarded([&] {
+      WriteScope tx(*this);
+      ++depth_;
+      struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+      } leave{depth_};
+      Invalidate();
+      CreateKey(path);
+      const auto id = FindKey(p.fold);
+      if (!id) throw KeyStoreError("Key store failure: the key " + Shown(path) + " vanished while being written");
+      if (replace && Holds(*id, values)) {
+        tx.Commit();
+        return;
+      }
+      if (replace) {
+        Use u(delete_key_values_);
+        u.Int(1, *id).Run();
+      }
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        Use u(insert_value_);
+        u.Int(1, *id).Bytes(2, values[i].name).Bytes(3, folds[i]).Int(4, values[i].value.type)
+            .Bytes(5, std::span<const std::uint8_t>(values[i].value.data)).Run();
+      }
+      tx.Commit();
+    });
+  }
+
+  // True when the key holds exactly these values in this order (names
+  // spelled the same), compared row by row without copying them.
+  bool Holds(std::int64_t keyId, std::span<const NamedValue> values) {
+    Use u(read_values_by_id_);
+    u.Int(1, keyId);
+    std::size_t i = 0;
+    while (u.Step()) {
+      if (i >= values.size()) return false;
+      const NamedValue& v = values[i++];
+      if (u.ViewAt(0) != v.name || static_cast<std::uint32_t>(u.IntAt(1)) != v.value.type) return false;
+      const std::string_view data = u.ViewAt(2);
+      if (!std::equal(data.begin(), data.end(), v.value.data.begin(), v.value.data.end(),
+                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; })) {
+        return false;
+      }
+    }
+    return i == values.size();
   }
 
   // The statement of FindFirstValue for `forms` byte strings (at least two
@@ -574,6 +607,7 @@ class SqliteKeyStore final : public KeyStore {
     prepare(data_version_, kSqlDataVersion);
     prepare(read_values_, kSqlReadValues);
     prepare(insert_value_, kSqlInsertValue);
+    prepare(read_values_by_id_, kSqlReadValuesById);
   }
 
   std::int64_t PragmaInt(const char* sql) {
@@ -586,7 +620,7 @@ class SqliteKeyStore final : public KeyStore {
     // Statements must be finalized before the connection closes.
     for (sqlite::Statement* s : {&find_key_, &insert_key_, &query_value_, &set_value_, &list_subkeys_,
                                  &list_values_, &has_child_, &delete_key_values_, &delete_key_, &delete_value_,
-                                 &find_by_data_, &find_first_, &data_version_, &read_values_, &insert_value_}) {
+                                 &find_by_data_, &find_first_, &data_version_, &read_values_, &insert_value_, &read_values_by_id_}) {
       s->Finalize();
     }
     db_.Close();
@@ -642,7 +676,7 @@ class SqliteKeyStore final : public KeyStore {
   sqlite::Connection db_;
   sqlite::Statement find_key_, insert_key_, query_value_, set_value_, list_subkeys_, list_values_, has_child_,
       delete_key_values_, delete_key_, delete_value_, find_by_data_, find_first_, data_version_, read_values_,
-      insert_value_;
+      insert_value_, read_values_by_id_;
   Listing subkeys_, values_;
   // Depth of the Transact and ReplaceValues calls running on this handle.
   int depth_ = 0;
@@ -663,6 +697,17 @@ std::vector<NamedValue> KeyStore::ReadValues(std::string_view path) {
 }
 
 void KeyStore::Transact(const std::function<void()>& writes) { writes(); }
+
+void KeyStore::SetValues(std::string_view path, std::span<const NamedValue> values) {
+  Transact([&] {
+    CreateKey(path);
+    for (const auto& v : values) {
+      if (!SetValue(path, v.name, v.value.type, v.value.data)) {
+        throw KeyStoreError("Key store failure: the key " + std::string(path) + " vanished while being written");
+      }
+    }
+  });
+}
 
 void KeyStore::ReplaceValues(std::string_view path, std::span<const NamedValue> values) {
   Transact([&] {

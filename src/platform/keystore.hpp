@@ -130,6 +130,10 @@ class KeyStore {
   // key is as it was. Nothing is written when the key holds exactly these
   // values already.
   virtual void ReplaceValues(std::string_view path, std::span<const NamedValue> values);
+  // Writes these values into the key (created with its parents when
+  // missing), as SetValue would one after the other, in one transaction:
+  // after a failure none of them is written.
+  virtual void SetValues(std::string_view path, std::span<const NamedValue> values);
 };
 
 // Replaces every %NAME% by the value of the environment variable NAME, as the

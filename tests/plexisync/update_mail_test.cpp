@@ -360,14 +360,25 @@ TEST_F(UpdateMailCompositionTest, ClientsBehindGetTheImportMailInstead) {
   auto changed = contacts[150];
   Touch(changed, "changed");
 
+  // With the export off, or a folder smaller than the threshold (no
+  // reference date), every client gets the mail proper, even one last
+  // updated before 1980.
   const struct {
     const char* name;
     const char* exportOn;
+    const char* kiek;
+    platform::DateTime behindDate;
     bool split;
-  } cases[] = {{"export on", "1", true}, {"export off", "0", false}};
+  } cases[] = {
+      {"export on", "1", "0", reference.AddSeconds(-1), true},
+      {"export off", "0", "0", Date(1975, 1, 1), false},
+      {"threshold above the folder's size", "1", "1", Date(1975, 1, 1), false},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Setting("Export", c.exportOn);
+    Setting("Kiek", c.kiek);
+    m.Reg().SetValue(RecipientKey(behind), "LastUpdate", c.behindDate.ToText(), 1);
     CUpdateMail u(*m.ctx);
     auto mail = u.CreateUpdateMail(Folder());
     ASSERT_TRUE(mail);
@@ -388,12 +399,12 @@ TEST_F(UpdateMailCompositionTest, ClientsBehindGetTheImportMailInstead) {
       EXPECT_EQ(Count(body, ":StartOfContact:" + contacts[0]->EntryID()), 0u);
     } else {
       EXPECT_EQ(Count(mail->BCC(), "@"), 3u);
+      EXPECT_THAT(mail->BCC(), HasSubstr("behind@example.org;"));
       EXPECT_EQ(Count(body, ":StartOfContact:"), 200u);
       EXPECT_FALSE(u.ImportMail());
       EXPECT_EQ(u.ImportToList(), "");
     }
   }
-  (void)behind;
   (void)equal;
   (void)fresh;
 }

@@ -8,37 +8,52 @@
 namespace plexisync {
 
 namespace {
-// Value names of the key store compare without regard to case.
-std::string NameKey(const std::string& name) { return platform::FoldCase(name); }
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 }  // namespace
 
-CorrIdSource::CorrIdSource(Context& ctx, const std::string& folderId) : ctx_(ctx), folderId_(folderId) {
-  for (auto& [name, text] : ctx.reg().GetAllValueTexts(MappingKeyPath(ctx, folderId))) {
-    stored_.emplace(NameKey(name), std::move(text));
+std::size_t RegNameHash::operator()(std::string_view name) const noexcept {
+  // FNV-1a over the folded bytes.
+  std::size_t h = 14695981039346656037ull;
+  for (char c : name) {
+    h ^= static_cast<unsigned char>(Lower(c));
+    h *= 1099511628211ull;
   }
+  return h;
 }
+
+bool RegNameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+CorrIdSource::CorrIdSource(Context& ctx, std::string folderId) : ctx_(ctx), folderId_(std::move(folderId)) {}
 
 std::string CorrIdSource::Get(const std::string& localId) {
-  const auto it = stored_.find(NameKey(localId));
+  if (!loaded_) {
+    for (auto& [name, text] : ctx_.reg().GetAllValueTexts(MappingKeyPath(ctx_, folderId_))) {
+      stored_.emplace(std::move(name), std::move(text));
+    }
+    loaded_ = true;
+  }
+  const auto it = stored_.find(std::string_view(localId));
   if (it != stored_.end() && it->second != "0") return platform::Trim(it->second);
   if (platform::Trim(localId).empty()) return {};
-  if (pendingNames_.insert(NameKey(localId)).second) pending_.push_back(localId);
+  if (pendingNames_.insert(localId).second) pending_.push_back(localId);
   return platform::Trim(localId);
-}
-
-void CorrIdSource::WriteWaiting() {
-  const std::string key = MappingKeyPath(ctx_, folderId_);
-  for (const auto& localId : pending_) {
-    if (!ctx_.reg().SetValue(key, localId, localId, 1)) {
-      throw AddinError(kErrComponentFailure, "The mapping entry of " + localId + " could not be written");
-    }
-  }
 }
 
 void CorrIdSource::Flush() {
   if (pending_.empty()) return;
-  ctx_.reg().Transact([&] { WriteWaiting(); });
-  for (const auto& localId : pending_) stored_[NameKey(localId)] = localId;
+  std::vector<std::pair<std::string, std::string>> entries;
+  entries.reserve(pending_.size());
+  for (const auto& localId : pending_) entries.emplace_back(localId, localId);
+  if (!ctx_.reg().SetTextValues(MappingKeyPath(ctx_, folderId_), entries)) {
+    throw AddinError(kErrComponentFailure, "The mapping entries of the folder could not be written");
+  }
+  for (auto& [name, text] : entries) stored_[std::move(name)] = std::move(text);
   pending_.clear();
   pendingNames_.clear();
 }

@@ -5,7 +5,9 @@
 // here: its own entry id becomes its CorrID, and its identity entry is
 // written by Flush, all of them in one transaction, instead of one write
 // per contact.
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -14,30 +16,44 @@ namespace plexisync {
 
 class Context;
 
+// Value names of the key store compare without regard to (ASCII) case:
+// hash and equality for sets and maps of such names, which look names up
+// without making folded copies.
+struct RegNameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const noexcept;
+};
+struct RegNameEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const noexcept;
+};
+using RegNameSet = std::unordered_set<std::string, RegNameHash, RegNameEqual>;
+template <class V>
+using RegNameMap = std::unordered_map<std::string, V, RegNameHash, RegNameEqual>;
+
 class CorrIdSource {
  public:
-  // Reads the folder's mapping; failures reach the caller.
-  CorrIdSource(Context& ctx, const std::string& folderId);
+  CorrIdSource(Context& ctx, std::string folderId);
 
   // The CorrID, blanks around it removed; a contact made here gets its own
-  // entry id, and its identity entry waits for Flush.
+  // entry id, and its identity entry waits for Flush. The folder's mapping
+  // is read at the first call; failures reach the caller.
   std::string Get(const std::string& localId);
 
-  // Writes the waiting identity entries (in the caller's transaction when
-  // it runs inside one, else in one of its own). Failures reach the caller
-  // and leave the entries waiting.
+  // Writes the waiting identity entries, all or none (within the caller's
+  // transaction when it runs inside one). Failures reach the caller and
+  // leave the entries waiting.
   void Flush();
   // Identity entries not written yet.
   std::size_t Waiting() const { return pending_.size(); }
 
  private:
-  void WriteWaiting();
-
   Context& ctx_;
   std::string folderId_;
-  std::unordered_map<std::string, std::string> stored_;  // by folded local id
+  bool loaded_ = false;
+  RegNameMap<std::string> stored_;
   std::vector<std::string> pending_;
-  std::unordered_set<std::string> pendingNames_;
+  RegNameSet pendingNames_;
 };
 
 }  // namespace plexisync

@@ -64,17 +64,14 @@ int ExportThreshold(const std::string& stored) {
   }
 }
 
-// Value names of the key store compare without regard to case.
-std::string NameKey(const std::string& name) { return platform::FoldCase(name); }
-
 // The names of a "List" key whose text reads as a true flag: the contacts
 // the folder held at its last send. A text that is no flag counts as not
 // listed, so that contact goes out again rather than never.
-std::unordered_set<std::string> ListedNames(const std::vector<std::pair<std::string, std::string>>& values) {
-  std::unordered_set<std::string> listed;
+RegNameSet ListedNames(const std::vector<std::pair<std::string, std::string>>& values) {
+  RegNameSet listed;
   listed.reserve(values.size());
   for (const auto& [name, text] : values) {
-    if (platform::TryToBoolean(text).value_or(false)) listed.insert(NameKey(name));
+    if (text == "1" || platform::TryToBoolean(text).value_or(false)) listed.insert(name);
   }
   return listed;
 }
@@ -123,6 +120,8 @@ bool CUpdateMail::Initialize_Update() {
       listSnapshot_ = reg.GetAllValueTexts(listKey);
       for (const auto& [name, text] : listSnapshot_) listNames_.push_back(name);
     }
+    // Which contacts were sent before is decided by the list as read here.
+    listed_ = ListedNames(listSnapshot_);
 
     Ensure_Key(ctx_, folderId_);
     reg.GetAllSubKeys(FolderKeyPath(ctx_, folderId_), subkeys_);
@@ -222,10 +221,9 @@ platform::DateTime CUpdateMail::Get_rDate() {
     const int count = items->Count();
     if (count < n) return NoReferenceDate();
     if (!sendUpdated_) return ctx_.Now();
-    const auto listed = ListedNames(ctx_.reg().GetAllValueTexts(ListKeyPath(ctx_, folderId_)));
     int k = n;
     for (int p = n; p <= count; ++p) {
-      if (listed.count(NameKey(items->Item(p)->EntryID())) == 0) {
+      if (listed_.count(items->Item(p)->EntryID()) == 0) {
         if (--k == 0) return ctx_.Now();
       }
     }
@@ -252,7 +250,6 @@ std::string CUpdateMail::Collect_Contacts() {
   contacts.reserve(static_cast<std::size_t>(count));
   for (auto item = items->GetFirst(); item; item = items->GetNext()) contacts.push_back(std::move(item));
 
-  const auto listed = ListedNames(reg.GetAllValueTexts(listKey));
   CorrIdSource corrIds(ctx_, folderId_);
   std::string records;
   std::vector<std::string> ids;
@@ -262,7 +259,7 @@ std::string CUpdateMail::Collect_Contacts() {
     ids.push_back(id);
     if (!mailRecipients_.empty()) {
       const platform::DateTime d = MaxDate(item->LastModificationTime(), item->CreationTime());
-      bool include = !sendUpdated_ || listed.count(NameKey(id)) == 0;
+      bool include = !sendUpdated_ || listed_.count(id) == 0;
       for (std::size_t i = 0; !include && i < mailRecipients_.size(); ++i) {
         include = mailRecipients_[i].LastUpdate < d;
       }
@@ -275,7 +272,14 @@ std::string CUpdateMail::Collect_Contacts() {
                                         std::to_string(kCorrIdLength) + " characters long",
                               "Collect_Contacts", "");
         } else {
-          records += ContactToText(ctx_, std::dynamic_pointer_cast<host::ContactItem>(item), corrId, dontSendComments_);
+          const std::string record =
+              ContactToText(ctx_, std::dynamic_pointer_cast<host::ContactItem>(item), corrId, dontSendComments_);
+          if (!sentSomething_) {
+            // Room for the records to come and the head in front of them,
+            // so that the text is not moved again and again as it grows.
+            records.reserve((record.size() + record.size() / 4) * contacts.size() + recipientsBlock_.size() + 4096);
+          }
+          records += record;
           sentSomething_ = true;
         }
       }
@@ -302,11 +306,12 @@ std::string CUpdateMail::Collect_Contacts() {
   });
   listRewritten_ = true;
   current_.clear();
-  for (const auto& id : ids) current_.insert(NameKey(id));
+  current_.reserve(ids.size());
   if (progress) {
     auto& bar = progress->TheBar();
     bar.SetValue(std::min(bar.Max(), std::max(bar.Min(), static_cast<int>(ids.size()))));
   }
+  for (auto& id : ids) current_.insert(std::move(id));
   return records;
 }
 
@@ -316,7 +321,7 @@ std::string CUpdateMail::Collect_Deleted() {
   std::string lines;
   for (const auto& name : listNames_) {
     // The list now holds exactly the folder's contacts, each with "1".
-    if (current_.count(NameKey(name)) != 0) continue;
+    if (current_.count(name) != 0) continue;
     const std::string corrId = corrIds.Get(name);
     if (corrId.size() != kCorrIdLength) {
       ++skipped_;
@@ -359,6 +364,8 @@ std::shared_ptr<host::MailItem> CUpdateMail::CreateUpdateMail(const std::shared_
   importMail_.reset();
   mailNotSent_ = false;
   listRewritten_ = false;
+  listed_.clear();
+  current_.clear();
   refDateActive_ = false;
   refDate_ = platform::DateTime();
   skipped_ = 0;
@@ -376,7 +383,7 @@ std::shared_ptr<host::MailItem> CUpdateMail::CreateUpdateMail(const std::shared_
 
   std::shared_ptr<host::MailItem> mail;
   try {
-    const std::string contacts = Collect_Contacts();
+    std::string contacts = Collect_Contacts();
     const std::string deleted = Collect_Deleted();
     const std::string path = Get_Path(ctx_, tF_);
     // Without its path a mail would land in the receivers' default folder.
@@ -386,7 +393,9 @@ std::shared_ptr<host::MailItem> CUpdateMail::CreateUpdateMail(const std::shared_
     if ((!deleted.empty() || !contacts.empty()) && !mailRecipients_.empty()) {
       std::string bcc;
       for (const auto& r : mailRecipients_) bcc += r.Email + ";";
-      mail = ComposeMail(bcc, head + contacts);
+      // The head goes in front of the records in the room kept for it.
+      contacts.insert(0, head);
+      mail = ComposeMail(bcc, contacts);
       // Without its body the mail is not made: the same changes go next time.
       if (!mail) MailNotSent();
     }

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/datetime.hpp"
+#include "plexisync/send/corr_id_source.hpp"
 
 namespace host {
 class Folder;
@@ -144,8 +145,10 @@ class CUpdateMail {
   bool listRewritten_ = false;
   // The entry ids of the clients that are behind (the import-to list).
   std::vector<std::string> behind_;
-  // The folder's contacts at the composition (folded names).
-  std::unordered_set<std::string> current_;
+  // The contacts listed in "List" at preparation (its value reads as a true
+  // flag), and the folder's contacts at the composition.
+  RegNameSet listed_;
+  RegNameSet current_;
 };
 
 }  // namespace plexisync

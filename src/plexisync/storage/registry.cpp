@@ -224,22 +224,45 @@ std::vector<std::pair<std::string, std::string>> CRegistry::GetAllValueTexts(std
   WithHive(false, [&](platform::KeyStore& hive) {
     auto values = hive.ReadValues(keyName);
     texts.reserve(values.size());
-    for (auto& v : values) texts.emplace_back(std::move(v.name), VariantToText(Convert(v.value)));
+    for (auto& v : values) {
+      if (v.value.type == platform::kRegSz || v.value.type == platform::kRegMultiSz) {
+        // Plain text reads as its bytes without the terminating NUL.
+        texts.emplace_back(std::move(v.name), DecodeText(v.value.data));
+      } else {
+        texts.emplace_back(std::move(v.name), VariantToText(Convert(v.value)));
+      }
+    }
     return true;
   });
   return texts;
 }
 
-bool CRegistry::ReplaceTextValues(std::string_view keyName,
-                                  const std::vector<std::pair<std::string, std::string>>& values) {
-  RequireKeyName(keyName);
+namespace {
+std::vector<platform::NamedValue> StoredTexts(const std::vector<std::pair<std::string, std::string>>& values) {
   std::vector<platform::NamedValue> stored;
   stored.reserve(values.size());
   for (const auto& [name, text] : values) {
     stored.push_back(platform::NamedValue{name, platform::RegValue{TextValueType(text), EncodeRegText(text)}});
   }
+  return stored;
+}
+}  // namespace
+
+bool CRegistry::ReplaceTextValues(std::string_view keyName,
+                                  const std::vector<std::pair<std::string, std::string>>& values) {
+  RequireKeyName(keyName);
+  const auto stored = StoredTexts(values);
   return WithHive(false, [&](platform::KeyStore& hive) {
     hive.ReplaceValues(keyName, stored);
+    return true;
+  });
+}
+
+bool CRegistry::SetTextValues(std::string_view keyName, const std::vector<std::pair<std::string, std::string>>& values) {
+  RequireKeyName(keyName);
+  const auto stored = StoredTexts(values);
+  return WithHive(false, [&](platform::KeyStore& hive) {
+    hive.SetValues(keyName, stored);
     return true;
   });
 }
@@ -250,8 +273,6 @@ void CRegistry::Transact(const std::function<void()>& writes) {
   if (!hive) return writes();
   try {
     hive->Transact(writes);
-  } catch (const platform::KeyStoreInputError&) {
-    throw AddinError(kErrComponentFailure, "CRegistry component failure", kSource);
   } catch (const platform::KeyStoreError&) {
     throw AddinError(kErrComponentFailure, "CRegistry component failure", kSource);
   }

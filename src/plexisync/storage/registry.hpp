@@ -64,6 +64,10 @@ class CRegistry {
   // alone. All or nothing; nothing is written when the key holds these
   // already. False when refused (as SetValue), a component failure raises.
   bool ReplaceTextValues(std::string_view keyName, const std::vector<std::pair<std::string, std::string>>& values);
+  // Writes these text values into the key (created when missing) as
+  // SetValue writes each, all or none. False when refused (as SetValue), a
+  // component failure raises.
+  bool SetTextValues(std::string_view keyName, const std::vector<std::pair<std::string, std::string>>& values);
   // Runs `writes` (calls on this accessor) as one transaction of the key
   // store: all of their writes are kept, or, when `writes` throws, none, and
   // the failure goes on to the caller. `writes` must not yield to the
