@@ -1,8 +1,6 @@
 #include "plexisync/send/update_mail.hpp"
 
 #include <algorithm>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "host/errors.hpp"
@@ -120,7 +118,9 @@ bool CUpdateMail::Initialize_Update() {
       listSnapshot_ = reg.GetAllValueTexts(listKey);
       for (const auto& [name, text] : listSnapshot_) listNames_.push_back(name);
     }
-    // Which contacts were sent before is decided by the list as read here.
+    // Which contacts were sent before is decided by the list as read here,
+    // once for the whole send (a contact that arrives meanwhile counts as
+    // new and goes out again: sent twice, never missed).
     listed_ = ListedNames(listSnapshot_);
 
     Ensure_Key(ctx_, folderId_);
@@ -355,6 +355,7 @@ std::shared_ptr<host::MailItem> CUpdateMail::ComposeMail(const std::string& bcc,
 }
 
 std::shared_ptr<host::MailItem> CUpdateMail::CreateUpdateMail(const std::shared_ptr<host::Folder>& tF) {
+  if (!tF) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
   tF_ = tF;
   folderId_ = tF->EntryID();
   clients_.clear();

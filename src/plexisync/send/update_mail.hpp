@@ -77,7 +77,9 @@ class CUpdateMail {
 
   // Writes the folder's contacts into a personal-folders file the person
   // chooses and sends the import mail; does nothing when no import mail was
-  // prepared. Cancelling clears StampAll (transfer/export_file.cpp).
+  // prepared. StampAll stays set only when the import mail was handed over:
+  // cancelling, a failure that ends the export and a failed send of the
+  // import mail clear it (transfer/export_file.cpp).
   void ExportToFile();
 
   // Tells the object that the update mail proper it returned could not be
