@@ -50,14 +50,14 @@ TEST_F(MainFormTest, TheWizardsControls) {
   MainForm form(*m.ctx);
   EXPECT_EQ(form.Name(), "MainForm");
   EXPECT_EQ(form.Caption(), "Plexisync");
-  struct Spec {
+  struct ControlRow {
     const char* name;
     platform::ControlKind kind;
     const char* caption;
     const char* toolTip;
   };
   using K = platform::ControlKind;
-  const std::vector<Spec> expected = {
+  const std::vector<ControlRow> expected = {
       {"FolderName", K::kLabel, "", ""},
       {"LookInLabel", K::kLabel, "Look in:", ""},
       {"ParinkFolder", K::kComboBox, "", "Loads available contacts from the folder selected"},
