@@ -1,0 +1,103 @@
+#pragma once
+// The receiving side: the Inbox scan that finds update mails, the reader
+// that takes one update mail apart and applies its blocks to the local copy
+// of the shared folder, and the sender of a mail as this user knows them.
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/datetime.hpp"
+
+namespace host {
+class Folder;
+class MailItem;
+}  // namespace host
+
+namespace plexisync {
+
+class Context;
+
+// The temporary copy of an arrived attachment in the installation folder.
+inline constexpr const char* kReceiveFile = "rec.pxs";
+// An attachment larger than this is not read: it is logged and the mail
+// stays in the Inbox.
+inline constexpr std::size_t kMaxAttachmentBytes = 64u * 1024u * 1024u;
+
+// One complete scan of the Inbox for update mails (class "IPM.Note",
+// subject kUpdateMailSubject), repeated while a scan removed a mail. Logs
+// under "Proceed_Inbox".
+void Proceed_Inbox(Context& ctx);
+
+// Reads and applies one update mail with a fresh reader. Logs under
+// "Receive_Updates".
+void Receive_Updates(Context& ctx, const std::shared_ptr<host::MailItem>& mail);
+
+// Who sent an update mail, as this user knows them.
+class CSender {
+ public:
+  std::string Name;
+  std::string Email;
+  platform::DateTime LastUpdate;
+  // The entry id of the contact that stands for the sender in the default
+  // Contacts folder (added there when missing).
+  std::string entryID;
+
+  // A new, filled sender for the mail and the local folder. Logs under
+  // "CSender_GetSender".
+  static std::shared_ptr<CSender> GetSender(Context& ctx, const std::shared_ptr<host::MailItem>& Email,
+                                            const std::string& folderID);
+
+ private:
+  static std::string GetEmail(Context& ctx, const std::shared_ptr<host::MailItem>& mail);
+  static std::string GetEntryID(Context& ctx, const std::string& folderId, const std::string& address,
+                                const std::string& name);
+  static platform::DateTime GetLastUpdate(Context& ctx, const std::string& folderId, const std::string& entryId,
+                                          const std::string& address);
+};
+
+// The answers of the four-answer question (Klausimas).
+enum KlausimasAnswer : int { kAnswerYes = 1, kAnswerYesToAll = 2, kAnswerNo = 3, kAnswerNoToAll = 4 };
+
+// The reader of one update mail. Its answer memory (one value per question
+// kind) lives as long as the reader: "Yes to All" and "No to All" hold for
+// the rest of this mail only.
+class CReceiveMail {
+ public:
+  explicit CReceiveMail(Context& ctx);
+  ~CReceiveMail();
+  CReceiveMail(const CReceiveMail&) = delete;
+  CReceiveMail& operator=(const CReceiveMail&) = delete;
+
+  // Reads the mail's "body.pxs", finds or creates the local folder, takes the
+  // sender, deletes the mail for good and applies the blocks in order:
+  // recipients, deleted contacts, the import marker, contact records; then
+  // stamps the local folder's members. Logs under
+  // "CReceiveMail_ProceedUpdates". True when the mail was removed (it was
+  // handled); false when it stays in the Inbox.
+  bool ProceedUpdates(const std::shared_ptr<host::MailItem>& Email);
+
+  // The blocks (receive/import_recipients.cpp, receive/import_contacts.cpp).
+  void ImportRecipients();
+  void ImportDeleted();
+  void ImportImport();
+  void ImportContacts();
+
+  // What the reader works on; set by ProceedUpdates, or by tests directly.
+  std::string Text;
+  std::shared_ptr<host::Folder> LocalFolder;
+  std::shared_ptr<CSender> Sender;
+  // Answer memory: deletion, newer change, older change (0 = none yet).
+  int DeleteAnswer = 0;
+  int NewerAnswer = 0;
+  int OlderAnswer = 0;
+
+ private:
+  Context& ctx_;
+};
+
+// Puts a question with the four buttons "Yes", "Yes to All", "No",
+// "No to All" (the form Klausimas, loaded per question) and returns the
+// answer; a form closed otherwise answers kAnswerNo.
+int AskKlausimas(Context& ctx, const std::string& question);
+
+}  // namespace plexisync
