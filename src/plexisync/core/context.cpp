@@ -3,10 +3,13 @@
 #include "host/object_model.hpp"
 #include "plexisync/core/errors.hpp"
 #include "plexisync/core/explorers.hpp"
+#include "plexisync/transfer/import_file.hpp"
 
 namespace plexisync {
 
-Context::Context(AddinServices services) : svc(std::move(services)) {}
+Context::Context(AddinServices services) : svc(std::move(services)) {
+  Import_file = [this](const std::shared_ptr<host::Folder>& folder) { return plexisync::Import_file(*this, folder); };
+}
 
 Context::~Context() {
   // Forms may refer to the context while they unload: drop them first.

@@ -80,7 +80,8 @@ class Context {
   // Routines of parts that are wired in after the add-in's spine; each is
   // empty until its part sets it, and an empty one does nothing.
   // `Import_file`: imports a personal-folders file into the folder; true
-  // when the import ran (used by the options window's "Import...").
+  // when the import ran (used by the options window's "Import..."). Runs
+  // plexisync::Import_file unless replaced.
   std::function<bool(const std::shared_ptr<host::Folder>&)> Import_file;
   // Unloads the share wizard's form (run first by ShutDown); while empty,
   // ShutDown drops the wizard's default instance itself.
