@@ -12,6 +12,7 @@
 #include "plexisync/core/explorers.hpp"
 #include "plexisync/dialogs/adv_settings.hpp"
 #include "plexisync/dialogs/my_mails.hpp"
+#include "plexisync/receive/receive_mail.hpp"
 #include "plexisync/storage/settings.hpp"
 
 namespace plexisync {
@@ -26,7 +27,9 @@ constexpr const char* kFirstStartMessage =
 
 bool IsUpdateMail(const host::Item& item) { return item.DefaultValue() == kUpdateMailSubject; }
 
-Appl::Appl(Context& ctx) : ctx_(ctx) {}
+Appl::Appl(Context& ctx) : ctx_(ctx) {
+  ProceedInbox = [&ctx] { Proceed_Inbox(ctx); };
+}
 
 Appl::~Appl() { Class_Terminate(); }
 

@@ -54,8 +54,8 @@ class Appl {
   // error passed over, nothing done for a null item.
   void sh_ItemAdd(const std::shared_ptr<host::Item>& item);
 
-  // The inbox processing (Proceed_Inbox), run by ibx_ItemAdd. Empty until the
-  // receiving part is wired in; an empty hook does nothing.
+  // The inbox processing, run by ibx_ItemAdd: Proceed_Inbox unless
+  // replaced; an empty hook does nothing.
   std::function<void()> ProceedInbox;
 
   // True while each subscription is in force (for diagnostics and tests).

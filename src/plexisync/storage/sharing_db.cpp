@@ -98,11 +98,18 @@ void Set_LastUpdates(Context& ctx, const std::string& folderId) {
     std::vector<std::string> subkeys;
     reg.GetAllSubKeys(FolderKeyPath(ctx, folderId), subkeys);
     // "mapping", "List" and "Import" have no "Bool" and read as disabled.
+    // A member whose "Bool" is no flag is left unstamped (and logged); the
+    // members after it are stamped all the same.
     for (const auto& subkey : subkeys) {
       const std::string key = RecipientKeyPath(ctx, folderId, subkey);
-      if (platform::ToBoolean(reg.GetString(key, "Bool", "0"))) {
-        reg.SetValue(key, "LastUpdate", ctx.Now().AddSeconds(5).ToText(), 1);
+      const std::string flag = reg.GetString(key, "Bool", "0");
+      const auto enabled = platform::TryToBoolean(flag);
+      if (!enabled) {
+        Append_error_record(ctx, "The flag \"" + flag + "\" of recipient " + subkey + " is no flag; not stamped",
+                            "Set_LastUpdates", "");
+        continue;
       }
+      if (*enabled) reg.SetValue(key, "LastUpdate", ctx.Now().AddSeconds(5).ToText(), 1);
     }
   });
 }

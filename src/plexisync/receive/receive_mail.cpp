@@ -1,0 +1,258 @@
+#include "plexisync/receive/receive_mail.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/errors.hpp"
+#include "host/object_model.hpp"
+#include "platform/text.hpp"
+#include "platform/textfile.hpp"
+#include "plexisync/core/appl.hpp"
+#include "plexisync/core/context.hpp"
+#include "plexisync/core/error_log.hpp"
+#include "plexisync/core/errors.hpp"
+#include "plexisync/core/mail_host.hpp"
+#include "plexisync/receive/update_text.hpp"
+#include "plexisync/send/contact_record.hpp"
+#include "plexisync/send/update_mail.hpp"
+#include "plexisync/storage/paths.hpp"
+#include "plexisync/storage/registry.hpp"
+#include "plexisync/storage/settings.hpp"
+#include "plexisync/storage/sharing_db.hpp"
+
+namespace plexisync {
+
+namespace {
+
+constexpr const char* kUpdateMailClassFilter = "[MessageClass]=\"IPM.Note\"";
+// The leading blank is part of the filter as it has always been written.
+constexpr const char* kUpdateMailSubjectFilter = " [Subject] = \"3830308006600\"";
+// The number the classic platform gave a malformed file.
+constexpr std::int32_t kErrBadFileFormat = 321;
+
+platform::DateTime NeverUpdated() { return platform::DateTime::Parse(kNeverUpdated); }
+
+// A stored last update as a date; a stored text that is no date counts as
+// never updated (the oldest moment), so that nothing arrived counts as older
+// than it really is.
+platform::DateTime StoredDate(const std::string& text) {
+  if (auto date = platform::DateTime::TryParse(text)) return *date;
+  return NeverUpdated();
+}
+
+// True while the mail with this entry id is still in the Inbox.
+bool StillInInbox(Context& ctx, const std::string& entryId, const std::string& inboxId) {
+  bool there = false;
+  PassOver([&] {
+    auto item = ctx.app().Session()->GetItemFromID(entryId);
+    there = item && item->Parent() && item->Parent()->EntryID() == inboxId;
+  });
+  return there;
+}
+
+// The end of the text's last record when only an import marker follows it.
+bool ImportMarkerAfterRecords(std::string_view text, const UpdateTextParts& parts) {
+  if (parts.records.empty() || !parts.truncated.empty()) return false;
+  const std::string_view& last = parts.records.back();
+  const std::size_t after = static_cast<std::size_t>(last.data() - text.data()) + last.size() + 2;
+  return after <= text.size() && text.substr(after) == kImportMarker;
+}
+
+}  // namespace
+
+// ---- the Inbox scan ----
+
+void Proceed_Inbox(Context& ctx) {
+  Protect(ctx, "Proceed_Inbox", [&] {
+    // A mail that stays in the Inbox (its folder cannot be found, its
+    // attachment cannot be read) is found by every scan: the scan is
+    // repeated only while the one before removed a mail, so it ends.
+    bool removedOne = true;
+    while (removedOne) {
+      removedOne = false;
+      auto inbox = ctx.app().Session()->GetDefaultFolder(host::kFolderInbox);
+      const std::string inboxId = inbox->EntryID();
+      auto found = inbox->Items()->Restrict(kUpdateMailClassFilter)->Restrict(kUpdateMailSubjectFilter);
+      // The mails are taken first and handled after: deleting inside a walk
+      // of the live collection would skip mails.
+      std::vector<std::shared_ptr<host::MailItem>> mails;
+      const int count = found->Count();
+      for (int i = 1; i <= count; ++i) {
+        if (auto mail = std::dynamic_pointer_cast<host::MailItem>(found->Item(i))) mails.push_back(std::move(mail));
+      }
+      for (const auto& mail : mails) {
+        const std::string entryId = mail->EntryID();
+        // A nested scan (run while a question was open) may have taken it.
+        if (!StillInInbox(ctx, entryId, inboxId)) continue;
+        if (Get_DontReceive(ctx)) {
+          Purge_Item(ctx, mail);
+        } else {
+          Receive_Updates(ctx, mail);
+        }
+        if (!StillInInbox(ctx, entryId, inboxId)) removedOne = true;
+      }
+    }
+  });
+}
+
+void Receive_Updates(Context& ctx, const std::shared_ptr<host::MailItem>& mail) {
+  Protect(ctx, "Receive_Updates", [&] {
+    CReceiveMail reader(ctx);
+    reader.ProceedUpdates(mail);
+  });
+}
+
+// ---- the reader of one update mail ----
+
+CReceiveMail::CReceiveMail(Context& ctx) : ctx_(ctx) {}
+
+CReceiveMail::~CReceiveMail() = default;
+
+bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) {
+  std::string step;
+  return ProtectOr(
+      ctx_, "CReceiveMail_ProceedUpdates", false,
+      [&] {
+        if (!Email) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
+
+        // 1. The attachment, through the receive file. Nothing is changed
+        // before the whole text is in hand: a mail whose attachment is too
+        // large or cannot be read stays in the Inbox as it was.
+        step = "Reading the attachment";
+        auto attachment = Email->Attachments()->Item(std::string_view(kBodyFile));
+        const std::size_t size = attachment->Size();
+        if (size > kMaxAttachmentBytes) {
+          throw AddinError(kErrBadFileFormat, "The update mail's attachment has " + std::to_string(size) +
+                                                  " bytes, more than the " + std::to_string(kMaxAttachmentBytes) +
+                                                  " read; the mail stays in the Inbox");
+        }
+        const std::string file = ctx_.InstallFile(kReceiveFile);
+        std::string text;
+        try {
+          attachment->SaveAsFile(file);
+          text = platform::ReadTextFile(file);
+        } catch (...) {
+          PassOver([&] { platform::DeleteFile(file); });
+          throw;
+        }
+        platform::DeleteFile(file);
+        if (text.size() != size) {
+          throw AddinError(kErrBadFileFormat, "The update mail's attachment was read with " +
+                                                  std::to_string(text.size()) + " of its " + std::to_string(size) +
+                                                  " bytes; the mail stays in the Inbox");
+        }
+        if (text.find(kEndOfPath) == std::string::npos) {
+          throw AddinError(kErrBadFileFormat, "The update mail's attachment names no folder (no \"" +
+                                                  std::string(kEndOfPath) + "\"); the mail stays in the Inbox");
+        }
+        Text = std::move(text);
+
+        // 2.-4. The local folder; missing levels are made only for a mail
+        // that brings contacts or a file import.
+        step = "Finding the folder";
+        const std::string path = Extract_Path(ctx_, Text);
+        const UpdateTextParts parts = SplitUpdateText(Text);
+        const bool import =
+            parts.head.find(kImportMarker) != std::string_view::npos || ImportMarkerAfterRecords(Text, parts);
+        const bool contacts = !parts.records.empty() || !parts.truncated.empty();
+        bool found = false;
+        LocalFolder = Set_Folder(ctx_, path, import || contacts, found);
+        if (!LocalFolder) return false;
+        const std::string folderId = LocalFolder->EntryID();
+
+        // 5.-6. The sender; then the mail goes for good, before any block
+        // runs, so that a nested scan never finds it again.
+        step = "Identifying the sender";
+        Sender = CSender::GetSender(ctx_, Email, folderId);
+        Purge_Item(ctx_, Email);
+
+        // 7. The blocks, in order. The recipients and deleted lines count
+        // only in the text before the first record; markers inside contact
+        // values are data.
+        step = "Applying the blocks";
+        if (parts.head.find(kStartOfRecipients) != std::string_view::npos) ImportRecipients();
+        if (parts.head.find(kStartOfDeleted) != std::string_view::npos) ImportDeleted();
+        if (import) ImportImport();
+        if (contacts) ImportContacts();
+
+        // 8. What just arrived is not sent back as a change.
+        step = "Stamping the members";
+        Set_LastUpdates(ctx_, folderId);
+        return true;
+      },
+      &step);
+}
+
+// ---- the sender ----
+
+std::shared_ptr<CSender> CSender::GetSender(Context& ctx, const std::shared_ptr<host::MailItem>& Email,
+                                            const std::string& folderID) {
+  auto sender = std::make_shared<CSender>();
+  sender->LastUpdate = NeverUpdated();
+  Protect(ctx, "CSender_GetSender", [&] {
+    auto safe = ctx.app().CreateSafeMailItem();
+    safe->SetItem(Email);
+    sender->Name = safe->SenderName();
+    sender->Email = GetEmail(ctx, Email);
+    sender->entryID = GetEntryID(ctx, folderID, sender->Email, sender->Name);
+    sender->LastUpdate = GetLastUpdate(ctx, folderID, sender->entryID, sender->Email);
+  });
+  return sender;
+}
+
+std::string CSender::GetEmail(Context& ctx, const std::shared_ptr<host::MailItem>& mail) {
+  return ProtectOr(ctx, "CSender_GetEmail", std::string(), [&] {
+    auto utils = ctx.app().CreateMapiUtils();
+    return platform::Trim(utils->HrGetOneProp(mail->MAPIOBJECT(), host::kPrSenderEmailAddress));
+  });
+}
+
+std::string CSender::GetEntryID(Context& ctx, const std::string& folderId, const std::string& address,
+                                const std::string& name) {
+  return ProtectOr(ctx, "CSender_GetEntryID", std::string(), [&]() -> std::string {
+    if (address.empty()) return {};
+    const std::string wanted = platform::Trim(address);
+    auto contacts = ctx.app().Session()->GetDefaultFolder(host::kFolderContacts);
+    auto items = ContactItems(contacts);
+    auto safe = ctx.app().CreateSafeContactItem();
+    const int count = items->Count();
+    for (int i = 1; i <= count; ++i) {
+      auto contact = std::dynamic_pointer_cast<host::ContactItem>(items->Item(i));
+      if (!contact) continue;
+      safe->SetItem(contact);
+      if (platform::Trim(safe->Email1Address()) == wanted) return contact->EntryID();
+    }
+    // A sender not known yet is added, unread, and becomes a member.
+    auto contact = std::dynamic_pointer_cast<host::ContactItem>(contacts->Items()->Add("IPM.Contact"));
+    if (!contact) throw AddinError(kErrObjectNotSet, "The new contact is not a contact item");
+    contact->SetFullName(platform::Trim(name));
+    contact->SetEmail1Address(wanted);
+    contact->Save();
+    contact->SetUnRead(true);
+    const std::string id = contact->EntryID();
+    Update_Entry(ctx, folderId, id, contact->FullName(), true, address);
+    return id;
+  });
+}
+
+platform::DateTime CSender::GetLastUpdate(Context& ctx, const std::string& folderId, const std::string& entryId,
+                                          const std::string& address) {
+  return ProtectOr(ctx, "CSender_GetLastUpdate", NeverUpdated(), [&] {
+    CRegistry& reg = ctx.reg();
+    if (!entryId.empty()) {
+      return StoredDate(reg.GetString(RecipientKeyPath(ctx, folderId, entryId), "LastUpdate", kNeverUpdated));
+    }
+    if (!address.empty()) {
+      for (const std::string& subkey : reg.GetAllSubKeys(FolderKeyPath(ctx, folderId))) {
+        const std::string key = RecipientKeyPath(ctx, folderId, subkey);
+        if (reg.GetString(key, "eMail", "") == address) {
+          return StoredDate(reg.GetString(key, "LastUpdate", kNeverUpdated));
+        }
+      }
+    }
+    return NeverUpdated();
+  });
+}
+
+}  // namespace plexisync
