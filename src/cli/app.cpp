@@ -346,7 +346,10 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
     });
   }
 
-  auto* sr = app.add_subcommand("send-receive", "Send the Outbox and fetch new mail");
+  auto* sr = app.add_subcommand(
+      "send-receive",
+      "Send the Outbox and fetch new mail; the add-in applies the update mails that arrived, asking its questions "
+      "(answer them with --answer \"Yes\", \"Yes to All\", \"No\", \"No to All\")");
   on(sr, [](Runner& r) { return r.WithSession([&](ProfileSession& s) { return SendReceive(s, r.out()) ? 1 : 0; }); });
 
   // ---- the add-in ----
@@ -442,6 +445,15 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
 
   auto* updateAll = app.add_subcommand("update-all", "Send every shared folder's changes (the Update All button)");
   on(updateAll, [](Runner& r) { return r.WithSession([&](ProfileSession& s) { return UpdateAll(s, r.out()); }); });
+
+  auto* import = app.add_subcommand(
+      "import",
+      "Import a shared folder's personal-folders (.pst) file into a contacts folder, as the add-in's Import does; "
+      "answer its file dialog with --answer PATH.pst");
+  import->add_option("FOLDER", a.folder, "Contacts folder path, e.g. Contacts/Team")->required();
+  on(import, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) { return ImportFile(s, r.out(), r.args().folder); });
+  });
 
   auto* log = app.add_subcommand("log", "Print the add-in's error log");
   on(log, [](Runner& r) {

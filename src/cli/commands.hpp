@@ -62,8 +62,11 @@ void ListMail(ProfileSession& s, std::ostream& out, const std::string& folder, b
 // name (made safe: no folders, no ".."; a name used twice gets " (2)").
 void ShowMail(ProfileSession& s, std::ostream& out, const std::string& folder, const std::string& id, bool json,
               const std::optional<std::filesystem::path>& saveDir);
-// The client's send/receive, as its button starts it. Returns the number of
-// problems it reported (printed to `out`).
+// The client's send/receive, as its button starts it. With the add-in
+// loaded, the arrivals are then delivered to it (it applies the update mails
+// it finds in the Inbox, asking its questions) and what changed in the
+// contacts folders is reported. Returns the number of problems reported
+// (printed to `out`), an error the add-in logged meanwhile counting as one.
 int SendReceive(ProfileSession& s, std::ostream& out);
 
 // ---- The add-in ----
@@ -112,6 +115,14 @@ void ShowMembers(ProfileSession& s, std::ostream& out, const std::string& folder
 // recipients stamped are reported. 1 when the add-in logged an error.
 int UpdateFolder(ProfileSession& s, std::ostream& out, const std::string& folder);
 int UpdateAll(ProfileSession& s, std::ostream& out);
+
+// ---- Receiving ----
+// The add-in's import of a personal-folders file (an export of a shared
+// folder) into the contacts folder; the file is chosen in the add-in's file
+// dialog. Reports what changed in the folder. CliError when nothing was
+// imported (no file, a name not ending in ".pst", a file that does not
+// open); 1 when the add-in logged an error meanwhile.
+int ImportFile(ProfileSession& s, std::ostream& out, const std::string& folder);
 
 // A file name from a mail that is safe to create inside a folder.
 std::string SafeFileName(const std::string& name);

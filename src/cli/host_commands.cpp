@@ -481,23 +481,4 @@ void ShowMail(ProfileSession& s, std::ostream& out, const std::string& folderPat
   });
 }
 
-int SendReceive(ProfileSession& s, std::ostream& out) {
-  return s.AsPerson([&] {
-    auto ns = s.Session();
-    auto outbox = ns->GetDefaultFolder(host::kFolderOutbox);
-    auto inbox = ns->GetDefaultFolder(host::kFolderInbox);
-    const int waiting = outbox->Items()->Count();
-    const int before = inbox->Items()->Count();
-    auto sync = ns->SyncObjects()->Item(1);
-    out << "Send/receive started\n";
-    sync->Start();
-    const int sent = waiting - outbox->Items()->Count();
-    const int received = inbox->Items()->Count() - before;
-    out << "Sent " << std::max(sent, 0) << ", received " << std::max(received, 0) << "\n";
-    const auto problems = sync->LastErrors();
-    for (const auto& p : problems) out << "Problem: " << PrintableLine(p) << "\n";
-    return static_cast<int>(problems.size());
-  });
-}
-
 }  // namespace cli
