@@ -76,15 +76,20 @@ px -p alice share "Contacts/Sales Team"
 px -p alice share "Contacts/Sales Team" --add "Bob Brown" --send
 px -p alice members "Contacts/Sales Team"
 
-step "Bob fetches the update mail: blind copy, subject 3830308006600, the folder in body.pxs"
+step "Bob's send-receive fetches the update mail and his add-in applies it: his copy of the folder"
 px -p bob send-receive
-update="$(px -p bob mail list --json | python3 -c 'import json,sys
-d=[m for m in json.load(sys.stdin) if m["subject"]=="3830308006600"]
-print(d[-1]["entryId"] if d else "")')"
-if [ -n "$update" ]; then
-  px -p bob mail show Inbox "$update" --save-attachments "$scratch/update"
-  echo "--- the first lines of body.pxs:"
-  tr -d '\r' <"$scratch/update/body.pxs" | head -n 8
+px -p bob contact list "Contacts/Sales Team" --unread
+px -p bob members "Contacts/Sales Team"
+
+step "Bob changes a contact of his copy and sends it back; Alice is asked and answers Yes"
+# A receive stamps the members with its time plus 5 seconds; a change counts from then on.
+sleep 6
+if px -p bob contact show "Contacts/Sales Team" "Dan Diaz" >/dev/null 2>&1; then
+  px -p bob contact set "Contacts/Sales Team" "Dan Diaz" --set JobTitle="Sales Lead"
+  px -p bob update "Contacts/Sales Team"
+  px -p bob send-receive
+  px -p alice send-receive --answer Yes
+  px -p alice contact list "Contacts/Sales Team" --show JobTitle
 fi
 
 step "Alice's options window and own addresses"
