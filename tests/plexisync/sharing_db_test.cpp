@@ -193,12 +193,14 @@ TEST_F(SharingDbTest, SetLastUpdatesWritesNothingWhenAllAreDisabled) {
   EXPECT_TRUE(LogLines().empty());
 }
 
-TEST_F(SharingDbTest, SetLastUpdatesStopsAtAFlagThatIsNoBoolean) {
+TEST_F(SharingDbTest, SetLastUpdatesSkipsAFlagThatIsNoBooleanAndStampsTheOthers) {
+  clock_.Set(DateTime::FromParts(2026, 3, 4, 10, 20, 30));
   reg().SetValue(Recipient("R1"), "Bool", std::string("yes"), 1);
   reg().SetValue(Recipient("R2"), "Bool", std::string("1"), 1);
   Set_LastUpdates(ctx(), kFolder);
   EXPECT_EQ(LoggedNames(), std::vector<std::string>{"Set_LastUpdates"});
-  EXPECT_EQ(Read(Recipient("R2"), "LastUpdate"), "<none>");
+  EXPECT_EQ(Read(Recipient("R1"), "LastUpdate"), "<none>");
+  EXPECT_EQ(DateTime::Parse(Read(Recipient("R2"), "LastUpdate")), DateTime::FromParts(2026, 3, 4, 10, 20, 35));
 }
 
 TEST_F(SharingDbTest, UpdateEntryRecordsANewEnabledRecipient) {

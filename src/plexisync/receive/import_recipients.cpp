@@ -104,6 +104,18 @@ void CReceiveMail::ImportRecipients() {
     auto safe = ctx_.app().CreateSafeContactItem();
     for (const std::string& address : pending) {
       bool known = false;
+      // The sender's contact is the one the sender was identified by (its
+      // stored address may carry blanks that an exact comparison misses).
+      if (address == Sender->Email && !Sender->entryID.empty()) {
+        std::shared_ptr<host::ContactItem> contact;
+        PassOver([&] {
+          contact = std::dynamic_pointer_cast<host::ContactItem>(ctx_.app().Session()->GetItemFromID(Sender->entryID));
+        });
+        if (contact) {
+          Update_Entry(ctx_, folderId, contact->EntryID(), contact->FullName(), true, address);
+          continue;
+        }
+      }
       const int count = items->Count();
       for (int i = 1; i <= count && !known; ++i) {
         auto contact = std::dynamic_pointer_cast<host::ContactItem>(items->Item(i));

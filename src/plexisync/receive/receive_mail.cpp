@@ -1,5 +1,6 @@
 #include "plexisync/receive/receive_mail.hpp"
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +69,9 @@ void Proceed_Inbox(Context& ctx) {
     // A mail that stays in the Inbox (its folder cannot be found, its
     // attachment cannot be read) is found by every scan: the scan is
     // repeated only while the one before removed a mail, so it ends.
+    // Within one run a mail that stayed is not read again: it would only
+    // stay again, and log the same failure twice.
+    std::set<std::string> stayed;
     bool removedOne = true;
     while (removedOne) {
       removedOne = false;
@@ -82,15 +86,22 @@ void Proceed_Inbox(Context& ctx) {
         if (auto mail = std::dynamic_pointer_cast<host::MailItem>(found->Item(i))) mails.push_back(std::move(mail));
       }
       for (const auto& mail : mails) {
-        const std::string entryId = mail->EntryID();
-        // A nested scan (run while a question was open) may have taken it.
+        // A nested scan (run while a block yielded to the message loop) may
+        // have taken it already.
+        std::string entryId;
+        if (!PassOver([&] { entryId = mail->EntryID(); })) continue;
+        if (stayed.count(entryId) != 0) continue;
         if (!StillInInbox(ctx, entryId, inboxId)) continue;
         if (Get_DontReceive(ctx)) {
           Purge_Item(ctx, mail);
         } else {
           Receive_Updates(ctx, mail);
         }
-        if (!StillInInbox(ctx, entryId, inboxId)) removedOne = true;
+        if (StillInInbox(ctx, entryId, inboxId)) {
+          stayed.insert(entryId);
+        } else {
+          removedOne = true;
+        }
       }
     }
   });
