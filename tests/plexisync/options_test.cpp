@@ -265,6 +265,8 @@ TEST_F(OptionsTest, ManualImport) {
         imported.push_back(folder->Name());
         return true;
       };
+    } else {
+      m.ctx->Import_file = nullptr;  // an empty hook does nothing
     }
     m.user.ExpectForm("SelectFolder", [&](platform::Form& f) {
       if (!c.picked) return;  // closed with its cancel button

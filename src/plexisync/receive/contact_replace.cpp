@@ -58,15 +58,16 @@ LocalCounterpart FindLocalCounterpart(Context& ctx, const std::shared_ptr<host::
     // Gone, moved out of the folder, or not a contact: the entry no longer
     // stands for a contact of this folder. Each round removes one entry,
     // so the walk ends.
-    found = {};
+    found.localId.clear();
+    found.item.reset();
     DropMapping(ctx, folderId, localId, corrId);
+    found.dropped.push_back(localId);
   }
 }
 
 std::string SaveReplacement(Context& ctx, const std::shared_ptr<host::Folder>& folder, const std::string& folderId,
                             const std::shared_ptr<host::ContactItem>& made, const std::string& corrId,
-                            const LocalCounterpart& old, const platform::DateTime& reference,
-                            const std::string& listOld) {
+                            const LocalCounterpart& old, const platform::DateTime& reference) {
   // Until this save succeeds the old contact is untouched.
   made->Save();
   const std::string newId = made->EntryID();
@@ -106,7 +107,9 @@ std::string SaveReplacement(Context& ctx, const std::shared_ptr<host::Folder>& f
   if (old.item) PassOver([&] {
     if (MappedCorrId(ctx, folderId, old.localId) == corrId) Remove_CorrID(ctx, folderId, old.localId);
   });
-  Add_List_ID(ctx, newId, listOld.empty() ? newId : listOld, folderId);
+  // The new id takes the old one's place in the list of the last send.
+  Add_List_ID(ctx, newId, old.localId.empty() ? newId : old.localId, folderId);
+  for (const auto& id : old.dropped) Add_List_ID(ctx, newId, id, folderId);
   return newId;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/datetime.hpp"
 
@@ -34,19 +35,21 @@ inline constexpr std::int32_t kErrReplaceFailed = 5;
 struct LocalCounterpart {
   std::string localId;  // "" when the folder has none
   std::shared_ptr<host::ContactItem> item;
+  // The entries removed on the way: their ids leave the folder's "List"
+  // when the replacement is stored.
+  std::vector<std::string> dropped;
 };
 LocalCounterpart FindLocalCounterpart(Context& ctx, const std::shared_ptr<host::Folder>& folder,
                                       const std::string& folderId, const std::string& corrId);
 
 // Saves `made` (a new contact of `folder`, already filled), marks it unread
-// and maps it to the CorrID; then removes `old` (when given) with
-// Delete_Contact against `reference`, and finally puts the new entry id in
-// the folder's "List" in place of `listOld`. Returns the new entry id.
+// and maps it to the CorrID; then removes `old.item` (when there is one)
+// with Delete_Contact against `reference`, and finally puts the new entry id
+// in the folder's "List" in place of the old ids. Returns the new entry id.
 // On a failure before the old copy is gone the new one is removed again and
 // the failure reaches the caller.
 std::string SaveReplacement(Context& ctx, const std::shared_ptr<host::Folder>& folder, const std::string& folderId,
                             const std::shared_ptr<host::ContactItem>& made, const std::string& corrId,
-                            const LocalCounterpart& old, const platform::DateTime& reference,
-                            const std::string& listOld);
+                            const LocalCounterpart& old, const platform::DateTime& reference);
 
 }  // namespace plexisync

@@ -101,7 +101,6 @@ void CReceiveMail::ImportContacts() {
 
       ctx_.DoEvents();
       const LocalCounterpart local = FindLocalCounterpart(ctx_, LocalFolder, folderId, corrId);
-      bool replace = false;
       if (local.item) {
         const platform::DateTime last = GMTTime(ctx_, Sender->LastUpdate);
         int* answer = &NewerAnswer;
@@ -116,7 +115,6 @@ void CReceiveMail::ImportContacts() {
         }
         if (Accepted(*answer)) {
           keptBody = local.item->Body();
-          replace = true;
         }
       }
 
@@ -129,8 +127,7 @@ void CReceiveMail::ImportContacts() {
       TextToContact(ctx_, lines, made, keptBody);
       // With a local counterpart `create` means it was accepted: the new
       // contact takes its place, in the folder's list too.
-      SaveReplacement(ctx_, LocalFolder, folderId, made, corrId, replace ? local : LocalCounterpart{},
-                      Sender->LastUpdate, local.localId);
+      SaveReplacement(ctx_, LocalFolder, folderId, made, corrId, local, Sender->LastUpdate);
     }
   } catch (...) {
     Error_logger(ctx_, DescribeException(std::current_exception()), "CReceiveMail_ImportContacts",

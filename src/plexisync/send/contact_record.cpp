@@ -50,6 +50,10 @@ std::optional<RecordValue> ReadValue(Reading rule, std::string_view raw) {
 
 // The body block in what is left of the record: the text after
 // "ContactBody:" up to the CR LF right before ":EndOfContact:", trimmed.
+// A record cut out exactly (the text ends with its closing marker, as the
+// receiving side hands it over) ends its body at that last marker, so that
+// a body holding the marker's text is read whole; any other text ends it at
+// the first marker.
 // nullopt when the block is there but malformed (no end marker, or no line
 // break right before it): the body then stays as it is.
 std::optional<RecordValue> ReadBody(std::string_view work, const std::string& keptBody) {
@@ -57,7 +61,9 @@ std::optional<RecordValue> ReadBody(std::string_view work, const std::string& ke
   const std::size_t at = work.find(tag);
   if (at == std::string_view::npos) return RecordValue(keptBody);
   const std::string_view rest = work.substr(at + tag.size());
-  const std::size_t end = rest.find(kEndOfContact);
+  const std::string_view marker = kEndOfContact;
+  const bool wholeRecord = rest.size() >= marker.size() && rest.substr(rest.size() - marker.size()) == marker;
+  const std::size_t end = wholeRecord ? rest.rfind(marker) : rest.find(marker);
   if (end == std::string_view::npos || end < kCrLf.size()) return std::nullopt;
   if (rest.substr(end - kCrLf.size(), kCrLf.size()) != kCrLf) return std::nullopt;
   return RecordValue(platform::Trim(rest.substr(0, end - kCrLf.size())));

@@ -114,7 +114,7 @@ bool Import_file(Context& ctx, const std::shared_ptr<host::Folder>& target) {
         auto made = std::dynamic_pointer_cast<host::ContactItem>(target->Items()->Add("IPM.Contact"));
         if (!made) throw AddinError(kErrReplaceFailed, "The new item is not a contact");
         CopyContact(ctx, made, source);
-        SaveReplacement(ctx, target, targetId, made, corrId, local, reference, local.localId);
+        SaveReplacement(ctx, target, targetId, made, corrId, local, reference);
       }
       auto& bar = progress.TheBar();
       if (bar.Value() < bar.Max()) bar.SetValue(bar.Value() + 1);
