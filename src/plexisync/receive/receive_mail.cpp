@@ -121,16 +121,14 @@ CReceiveMail::CReceiveMail(Context& ctx) : ctx_(ctx) {}
 CReceiveMail::~CReceiveMail() = default;
 
 bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) {
-  std::string step;
   return ProtectOr(
       ctx_, "CReceiveMail_ProceedUpdates", false,
       [&] {
         if (!Email) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
 
-        // 1. The attachment, through the receive file. Nothing is changed
+        // The attachment, through the receive file. Nothing is changed
         // before the whole text is in hand: a mail whose attachment is too
         // large or cannot be read stays in the Inbox as it was.
-        step = "Reading the attachment";
         auto attachment = Email->Attachments()->Item(std::string_view(kBodyFile));
         const std::size_t size = attachment->Size();
         if (size > kMaxAttachmentBytes) {
@@ -159,40 +157,38 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         }
         Text = std::move(text);
 
-        // 2.-4. The local folder; missing levels are made only for a mail
+        // The local folder; missing levels are made only for a mail
         // that brings contacts or a file import.
-        step = "Finding the folder";
         const std::string path = Extract_Path(ctx_, Text);
         const UpdateTextParts parts = SplitUpdateText(Text);
         const bool import =
             parts.head.find(kImportMarker) != std::string_view::npos || ImportMarkerAfterRecords(Text, parts);
         const bool contacts = !parts.records.empty() || !parts.truncated.empty();
+        // The recipients and deleted lines count only in the text before the
+        // first record; markers inside contact values are data.
+        const bool recipients = parts.head.find(kStartOfRecipients) != std::string_view::npos;
+        const bool deleted = parts.head.find(kStartOfDeleted) != std::string_view::npos;
         bool found = false;
         LocalFolder = Set_Folder(ctx_, path, import || contacts, found);
         if (!LocalFolder) return false;
         const std::string folderId = LocalFolder->EntryID();
 
-        // 5.-6. The sender; then the mail goes for good, before any block
+        // The sender; then the mail goes for good, before any block
         // runs, so that a nested scan never finds it again.
-        step = "Identifying the sender";
         Sender = CSender::GetSender(ctx_, Email, folderId);
         Purge_Item(ctx_, Email);
 
-        // 7. The blocks, in order. The recipients and deleted lines count
-        // only in the text before the first record; markers inside contact
-        // values are data.
-        step = "Applying the blocks";
-        if (parts.head.find(kStartOfRecipients) != std::string_view::npos) ImportRecipients();
-        if (parts.head.find(kStartOfDeleted) != std::string_view::npos) ImportDeleted();
+        // The blocks, in order; a failing one is logged by itself and does
+        // not stop the next.
+        if (recipients) ImportRecipients();
+        if (deleted) ImportDeleted();
         if (import) ImportImport();
         if (contacts) ImportContacts();
 
-        // 8. What just arrived is not sent back as a change.
-        step = "Stamping the members";
+        // What just arrived is not sent back as a change.
         Set_LastUpdates(ctx_, folderId);
         return true;
-      },
-      &step);
+      });
 }
 
 // ---- the sender ----
