@@ -214,6 +214,35 @@ TEST_F(ReceiveMailTest, MailsThatCannotBeAppliedStayAndTheScanEnds) {
   }
 }
 
+// An attachment that cannot be read leaves the mail as it came and changes
+// nothing; the next scan applies it once it can be read.
+TEST_F(ReceiveMailTest, AnAttachmentThatCannotBeReadLeavesTheMailForTheNextScan) {
+  int n = 0;
+  for (const char* operation : {"Attachment.Size", "Attachment.SaveAsFile"}) {
+    SCOPED_TRACE(operation);
+    auto& reader = Person("reader" + std::to_string(n++));
+    const int contactsBefore = CountIn(reader, host::kFolderContacts);
+    Post(reader, PathOf(reader, "Team") + RecipientsBlock({{"olive@example.org", "Olive Owner"}}) +
+                     ":StartOfContact:" + std::string(48, 'A') + "\r\nFullName:Ann\r\n:EndOfContact:\r\n");
+    reader.user.ExpectMessage(kReportQuestionText, platform::MsgBoxResult::No);
+    reader.app->Faults().FailEvery(operation);
+    SendReceive(reader);
+    reader.app->Faults().Clear();
+    EXPECT_EQ(reader.user.Problems(), "");
+    EXPECT_THAT(reader.LoggedErrorNames(), ElementsAre("CReceiveMail_ProceedUpdates"));
+    EXPECT_EQ(UpdateMailsIn(reader, host::kFolderInbox), 1);
+    EXPECT_EQ(ContactsSub(reader, "Team"), nullptr);
+    EXPECT_EQ(CountIn(reader, host::kFolderContacts), contactsBefore);
+    EXPECT_TRUE(reader.Reg().GetAllSubKeys(ProfileKeyPath()).empty());
+    EXPECT_FALSE(std::filesystem::exists(reader.InstDir() + kReceiveFile));
+
+    Proceed_Inbox(*reader.ctx);
+    EXPECT_EQ(reader.user.Problems(), "");
+    EXPECT_EQ(CountIn(reader, host::kFolderInbox), 0);
+    EXPECT_NE(ContactsSub(reader, "Team"), nullptr);
+  }
+}
+
 TEST_F(ReceiveMailTest, TheInboxScanRunsWhenAnItemArrives) {
   auto& reader = Person("reader");
   Post(reader, PathOf(reader, "Team") + RecipientsBlock({{"olive@example.org", "Olive Owner"}}) + ":StartOfContact:" +
