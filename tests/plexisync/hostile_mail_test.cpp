@@ -1,0 +1,265 @@
+// Update mails that are broken or made to do harm, arriving at a member who
+// holds a copy of a shared folder: whatever they carry, the member's
+// existing contacts stay exactly as they were and nothing escapes the
+// add-in. Each mail is taken from a real update mail of the owner and
+// spoiled, then delivered through the post office as the owner's, or saved
+// straight into the member's Inbox with the client's mail item.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/object_model.hpp"
+#include "host/transport/post_office.hpp"
+#include "plexisync/receive/receive_mail.hpp"
+#include "plexisync/send/send_commands.hpp"
+#include "plexisync/storage/sharing_db.hpp"
+#include "share_fixture.hpp"
+
+namespace plexisync::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr const char* kPath = "Personal Folders$/$Contacts$/$Team$/$:EndOfPath:";
+
+class HostileMailTest : public ShareTest {
+ protected:
+  void SetUp() override {
+    ShareTest::SetUp();
+    alice_ = &Person("alice", "Alice Adams");
+    bob_ = &Person("bob", "Bob Brown");
+    auto bobContact = NewContact(*alice_, Contacts(*alice_), "Bob Brown", "bob@example.org");
+    auto team = NewFolder(Contacts(*alice_), "Team");
+    for (const char* name : {"Dan Diaz", "Eve Evans"}) {
+      host::PersonScope person(*alice_->app);
+      auto c = NewContact(*alice_, team, name, std::string(name).substr(0, 3) + "@example.net");
+      c->SetProperty("JobTitle", std::string("Team member"));
+      c->SetBody(std::string("Notes on ") + name);
+      c->Save();
+      aliceIds_[name] = c->EntryID();
+    }
+    Clock().Advance(10);
+    Update_Entry(*alice_->ctx, team->EntryID(), bobContact->EntryID(), "Bob Brown", true, "bob@example.org");
+    Update_Folder(*alice_->ctx, team, false);
+    alice_->DoEvents();
+    // The owner's update mail, kept as the pattern of the spoiled ones, and
+    // delivered to Bob as it is.
+    auto mails = UpdateMailsTo("bob@example.org");
+    ASSERT_EQ(mails.size(), 1u);
+    original_ = mails[0];
+    text_ = BodyOf(original_);
+    ASSERT_THAT(text_, HasSubstr(":StartOfContact:"));
+    Deliver(text_);
+    Clock().Advance(10);
+    team_ = FolderOf(*bob_, "Team");
+    ASSERT_NE(team_, nullptr);
+    before_ = Snapshot();
+    ASSERT_EQ(before_.size(), 2u);
+    ASSERT_THAT(bob_->user.Failures(), IsEmpty());
+    ASSERT_EQ(bob_->ErrorLog(), "");
+  }
+
+  AddinMachine& Person(const std::string& name, const std::string& display) {
+    MachineOptions options;
+    options.name = name;
+    options.displayName = display;
+    options.address = name + "@example.org";
+    auto& m = Machine(options);
+    m.Reg().SetValue(ProfileKeyPath(), "Send_Updated", std::string("1"), 1);
+    m.Reg().SetValue(ProfileKeyPath(), "AutoUpdate", std::string("0"), 1);
+    m.StartReturning();
+    return m;
+  }
+
+  // Sends an update mail with this attachment text as Alice's to Bob, who
+  // fetches it; his add-in takes it from the Inbox. Every question gets
+  // "Yes", so that a mail read wrongly shows as damage.
+  void Deliver(const std::string& text, bool withAttachment = true) {
+    host::MailMessage mail = original_;
+    mail.messageId.clear();
+    mail.date.clear();
+    mail.attachments.clear();
+    if (withAttachment) mail.attachments.push_back(host::Attachment{"body.pxs", {text.begin(), text.end()}});
+    host::PostOfficeTransport(PostOffice()).Send(mail, {"bob@example.org"});
+    Fetch();
+  }
+  void Fetch() {
+    for (int i = 0; i < 8; ++i) {
+      bob_->user.ExpectForm("Klausimas", [this](platform::Form& form) {
+        if (auto* label = form.Find<platform::Label>("Praneshimas")) asked_.push_back(label->Caption());
+        form.Find<platform::Button>("Command1")->Click();
+      });
+    }
+    {
+      host::PersonScope person(*bob_->app);
+      bob_->app->Session()->SyncObjects()->Item(1)->Start();
+    }
+    bob_->DoEvents();
+  }
+
+  static std::shared_ptr<host::Folder> FolderOf(AddinMachine& m, const std::string& name) {
+    host::PersonScope person(*m.app);
+    auto sub = m.DefaultFolder(host::kFolderContacts)->Folders();
+    for (int i = 1; i <= sub->Count(); ++i) {
+      if (sub->Item(i)->Name() == name) return sub->Item(i);
+    }
+    return nullptr;
+  }
+
+  // Bob's copy: every contact's entry id with its name, job, address and body.
+  std::map<std::string, std::string> Snapshot() {
+    std::map<std::string, std::string> out;
+    host::PersonScope person(*bob_->app);
+    auto items = team_->Items();
+    for (int i = 1; i <= items->Count(); ++i) {
+      auto c = std::dynamic_pointer_cast<host::ContactItem>(items->Item(i));
+      if (!c) continue;
+      out[c->EntryID()] = c->FullName() + "|" + c->Text("JobTitle") + "|" + c->Email1Address() + "|" + c->Body();
+    }
+    return out;
+  }
+  int InboxCount() {
+    host::PersonScope person(*bob_->app);
+    return bob_->DefaultFolder(host::kFolderInbox)->Items()->Count();
+  }
+  // Every contact Bob had before is there unchanged.
+  void ExpectExistingIntact() {
+    const auto now = Snapshot();
+    for (const auto& [id, seen] : before_) {
+      auto it = now.find(id);
+      if (it == now.end()) {
+        ADD_FAILURE() << "contact gone: " << seen;
+        continue;
+      }
+      EXPECT_EQ(it->second, seen);
+    }
+    EXPECT_THAT(bob_->app->EscapedErrors(), IsEmpty());
+    // No message box or form came up but the four-answer question and,
+    // after a logged failure, the offer to send the error report (answered No).
+    std::vector<std::string> others;
+    for (const auto& f : bob_->user.Failures()) {
+      if (f.find(kReportQuestionText) == std::string::npos) others.push_back(f);
+    }
+    EXPECT_THAT(others, IsEmpty());
+  }
+
+  // The owner's record of a contact, from ":StartOfContact:" through ":EndOfContact:" CR LF.
+  std::string RecordOf(const std::string& name) const {
+    const auto at = text_.find(":StartOfContact:" + aliceIds_.at(name));
+    const auto end = text_.find(":EndOfContact:", at);
+    return text_.substr(at, end + 14 + 2 - at);
+  }
+  // The head of the owner's mail: path, recipients, up to the first record.
+  std::string Head() const { return text_.substr(0, text_.find(":StartOfContact:")); }
+
+  AddinMachine* alice_ = nullptr;
+  AddinMachine* bob_ = nullptr;
+  std::map<std::string, std::string> aliceIds_;
+  host::MailMessage original_;
+  std::string text_;
+  std::shared_ptr<host::Folder> team_;
+  std::map<std::string, std::string> before_;
+  std::vector<std::string> asked_;
+};
+
+// A fresh identity: 48 hexadecimal characters no contact has.
+std::string FreshCorrId(char digit) { return std::string(48, digit); }
+
+TEST_F(HostileMailTest, SpoiledMailsLeaveEveryExistingContactIntact) {
+  const std::string dan = aliceIds_.at("Dan Diaz");
+  const std::string danRecord = RecordOf("Dan Diaz");
+  std::string withMarkers = danRecord;
+  withMarkers.replace(16, 48, FreshCorrId('A'));
+  // Marker texts inside the values of a new contact's record: in a one-line
+  // value, and in the body at the start of its lines.
+  const std::string hostileJob = "Lead :EndOfContact: :StartOfDeleted:" + dan;
+  const std::string hostileBody =
+      "Notes\r\n:EndOfContact:\r\n:StartOfDeleted:" + dan + "\r\n:StartOfRecipients:\r\nmore :StartOfContact:" + dan;
+  withMarkers.replace(withMarkers.find("Team member"), 11, hostileJob);
+  withMarkers.replace(withMarkers.find("Notes on Dan Diaz"), 17, hostileBody);
+  static constexpr char kNoise[] = "\0\xff\xfe:StartOfContact:\0:EndOfContact:\r\n";
+  const std::string truncated = danRecord.substr(0, danRecord.size() / 2);
+  struct Case {
+    const char* name;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"markers inside values", Head() + withMarkers},
+      {"a truncated record of an existing contact", Head() + truncated},
+      {"a record cut right after its identity", Head() + ":StartOfContact:" + dan.substr(0, 20)},
+      {"a CorrID of garbage", Head() + ":StartOfContact:" + std::string("\x01\xff garbage \r\n") +
+                                  danRecord.substr(danRecord.find("\r\n") + 2)},
+      {"a deleted line of garbage", Head() + ":StartOfDeleted:\x01\x02\x03\r\n:StartOfDeleted:" + dan.substr(1) + "\r\n"},
+      {"a deletion for a path the member does not have",
+       "Personal Folders$/$Contacts$/$Nowhere$/$:EndOfPath:\r\n:StartOfRecipients:\r\n:EndOfRecipients:\r\n"
+       ":StartOfDeleted:" +
+           dan + "\r\n"},
+      {"no path at all", ":StartOfDeleted:" + dan + "\r\n" + danRecord},
+      {"an empty attachment", ""},
+      {"binary noise", std::string(kNoise, sizeof kNoise - 1)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    asked_.clear();
+    Deliver(c.text);
+    ExpectExistingIntact();
+    EXPECT_THAT(asked_, IsEmpty()) << "a question was asked";
+  }
+  // The new contact of the first case arrived with its values whole, and
+  // no folder was made for the path Bob does not have.
+  const auto now = Snapshot();
+  bool found = false;
+  for (const auto& [id, seen] : now) {
+    if (before_.count(id)) continue;
+    EXPECT_EQ(seen, "Dan Diaz|" + hostileJob + "|Dan@example.net|" + hostileBody);
+    found = true;
+  }
+  EXPECT_TRUE(found) << "the contact with markers in its values did not arrive";
+  EXPECT_EQ(FolderOf(*bob_, "Nowhere"), nullptr);
+}
+
+TEST_F(HostileMailTest, AMailWithoutItsAttachmentStaysInTheInbox) {
+  const int before = InboxCount();
+  Deliver(text_, false);
+  ExpectExistingIntact();
+  EXPECT_EQ(InboxCount(), before + 1);
+  // A later arrival scans again and the scan ends.
+  Deliver(Head());
+  ExpectExistingIntact();
+  EXPECT_EQ(InboxCount(), before + 1);
+}
+
+TEST_F(HostileMailTest, AHugeAttachmentIsNotReadAndStaysInTheInbox) {
+  const std::string path = (Scratch() / "body.pxs").string();
+  {
+    std::ofstream out(path, std::ios::binary);
+    std::string block = RecordOf("Dan Diaz");
+    std::string head = Head();
+    out << head;
+    std::size_t written = head.size();
+    while (written <= kMaxAttachmentBytes) {
+      out << block;
+      written += block.size();
+    }
+  }
+  {
+    host::PersonScope person(*bob_->app);
+    auto mail = std::dynamic_pointer_cast<host::MailItem>(bob_->DefaultFolder(host::kFolderInbox)->Items()->Add(host::kMailItem));
+    ASSERT_NE(mail, nullptr);
+    mail->SetSubject(kUpdateMailSubject);
+    mail->Attachments()->Add(path);
+    mail->Save();
+  }
+  bob_->DoEvents();
+  ExpectExistingIntact();
+  EXPECT_EQ(InboxCount(), 1);
+  EXPECT_THAT(bob_->ErrorLog(), HasSubstr("CReceiveMail_ProceedUpdates"));
+}
+
+}  // namespace
+}  // namespace plexisync::testing
