@@ -84,7 +84,7 @@ class HostileMailTest : public ShareTest {
     mail.messageId.clear();
     mail.date.clear();
     mail.attachments.clear();
-    if (withAttachment) mail.attachments.push_back(host::Attachment{"body.pxs", {text.begin(), text.end()}});
+    if (withAttachment) mail.attachments.push_back(host::Attachment{"body.pxs", {text.begin(), text.end()}, {}});
     host::PostOfficeTransport(PostOffice()).Send(mail, {"bob@example.org"});
     Fetch();
   }
