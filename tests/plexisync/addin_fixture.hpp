@@ -215,9 +215,14 @@ class AddinMachine {
   }
   void DoEvents() { app->DoEvents(); }
 
+  // The hive the add-in sees; a test may put a wrapper of `hive` here to
+  // make chosen calls fail (the client keeps the real one).
+  platform::KeyStore* addinHive = nullptr;
+
   CRegistry::HiveProvider Hives() {
     return [this](std::int32_t root) -> platform::KeyStore* {
-      return root == HKEY_CURRENT_USER ? hive.get() : nullptr;
+      if (root != HKEY_CURRENT_USER) return nullptr;
+      return addinHive ? addinHive : hive.get();
     };
   }
 

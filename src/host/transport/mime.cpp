@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -426,7 +427,13 @@ std::string WriteMime(const MailMessage& m, MimeNewline newline) {
   std::unique_ptr<GMimeFormatOptions, FormatOptionsFree> options(g_mime_format_options_new());
   g_mime_format_options_set_newline_format(
       options.get(), newline == MimeNewline::Crlf ? GMIME_NEWLINE_FORMAT_DOS : GMIME_NEWLINE_FORMAT_UNIX);
-  GRef<GMimeStream> out(g_mime_stream_mem_new());
+  // Room for the whole message up front (base64 grows the attachments by a
+  // third, plus line breaks): a growing buffer would be copied over and
+  // over for a large attachment.
+  std::size_t estimate = 4096 + m.body.size() * 3;
+  for (const Attachment& att : m.attachments) estimate += att.data.size() / 3 * 4 * 78 / 76 + 1024;
+  GRef<GMimeStream> out(g_mime_stream_mem_new_with_byte_array(g_byte_array_sized_new(static_cast<guint>(
+      std::min<std::size_t>(estimate, std::numeric_limits<guint>::max() / 2)))));
   if (g_mime_object_write_to_stream(obj, options.get(), out.get()) < 0) {
     throw MimeError("The message could not be written.");
   }

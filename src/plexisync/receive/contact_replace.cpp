@@ -6,6 +6,7 @@
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/core/errors.hpp"
 #include "plexisync/storage/paths.hpp"
+#include "plexisync/storage/registry.hpp"
 #include "plexisync/storage/settings.hpp"
 #include "plexisync/storage/sharing_db.hpp"
 
@@ -68,21 +69,62 @@ LocalCounterpart FindLocalCounterpart(Context& ctx, const std::shared_ptr<host::
 std::string SaveReplacement(Context& ctx, const std::shared_ptr<host::Folder>& folder, const std::string& folderId,
                             const std::shared_ptr<host::ContactItem>& made, const std::string& corrId,
                             const LocalCounterpart& old, const platform::DateTime& reference) {
-  // Until this save succeeds the old contact is untouched.
+  // New and unread in one write. Until this save succeeds the old contact is
+  // untouched.
+  made->SetUnRead(true);
   made->Save();
   const std::string newId = made->EntryID();
+  CRegistry& reg = ctx.reg();
+  const std::string listKey = ListKeyPath(ctx, folderId);
+  // The new id takes the place of the old ones in the list of the last send.
+  auto list = [&] {
+    auto replace = [&](const std::string& id) {
+      if (reg.GetString(listKey, id, "0") == "1") reg.DeleteValue(listKey, id);
+    };
+    replace(old.localId.empty() ? newId : old.localId);
+    for (const auto& id : old.dropped) replace(id);
+    reg.SetValue(listKey, newId, std::string("1"), 1);
+  };
   try {
-    made->SetUnRead(true);
-    Ensure_Key(ctx, folderId);
-    Set_CorrID(ctx, folderId, newId, corrId);
-    if (MappedCorrId(ctx, folderId, newId) != corrId) {
-      throw AddinError(kErrReplaceFailed, "The identity of the contact " + newId + " could not be recorded");
-    }
+    // The identity entry (and, for a contact new to the folder, its list
+    // entry) in one write of the key store: all of it or nothing.
+    reg.Transact([&] {
+      Ensure_Key(ctx, folderId);
+      reg.SetValue(MappingKeyPath(ctx, folderId), newId, corrId, 1);
+      if (MappedCorrId(ctx, folderId, newId) != corrId) {
+        throw AddinError(kErrReplaceFailed, "The identity of the contact " + newId + " could not be recorded");
+      }
+      if (!old.item) list();
+    });
     if (old.item) {
-      Delete_Contact(ctx, old.item, reference);
-      const auto left = OpenItem(ctx, old.localId);
-      if (left && InFolder(left, folder)) {
-        throw AddinError(kErrReplaceFailed, "The contact " + old.localId + " could not be removed for its replacement");
+      // The old copy leaves the folder (or is kept in the safety folder)
+      // and its identity entry goes; the new id takes its place in the
+      // list. The key-store side of it is one write.
+      bool oldGone = false;
+      try {
+        reg.Transact([&] {
+          Delete_Contact(ctx, old.item, reference);
+          const auto left = OpenItem(ctx, old.localId);
+          if (left && InFolder(left, folder)) {
+            throw AddinError(kErrReplaceFailed,
+                             "The contact " + old.localId + " could not be removed for its replacement");
+          }
+          oldGone = true;
+          // Should Delete_Contact have failed to drop the entry, the next
+          // look-up drops it as stale.
+          PassOver([&] {
+            if (MappedCorrId(ctx, folderId, old.localId) == corrId) {
+              reg.DeleteValue(MappingKeyPath(ctx, folderId), old.localId);
+            }
+          });
+          Protect(ctx, "Add_List_ID", list);
+        });
+      } catch (...) {
+        // Once the old contact is gone the new one is the only copy: a
+        // key-store failure from here on must not take it back. A stale
+        // entry left behind is dropped by the next look-up.
+        if (!oldGone) throw;
+        Append_error_record(ctx, DescribeException(std::current_exception()), "SaveReplacement", "");
       }
     }
   } catch (...) {
@@ -101,15 +143,6 @@ std::string SaveReplacement(Context& ctx, const std::shared_ptr<host::Folder>& f
     }
     throw;
   }
-  // The old copy has left the folder (or is kept in the safety folder): its
-  // identity entry must not name it any more. Delete_Contact removes it;
-  // should that have failed, the next look-up drops it as stale.
-  if (old.item) PassOver([&] {
-    if (MappedCorrId(ctx, folderId, old.localId) == corrId) Remove_CorrID(ctx, folderId, old.localId);
-  });
-  // The new id takes the old one's place in the list of the last send.
-  Add_List_ID(ctx, newId, old.localId.empty() ? newId : old.localId, folderId);
-  for (const auto& id : old.dropped) Add_List_ID(ctx, newId, id, folderId);
   return newId;
 }
 

@@ -42,10 +42,12 @@ struct LocalCounterpart {
 LocalCounterpart FindLocalCounterpart(Context& ctx, const std::shared_ptr<host::Folder>& folder,
                                       const std::string& folderId, const std::string& corrId);
 
-// Saves `made` (a new contact of `folder`, already filled), marks it unread
-// and maps it to the CorrID; then removes `old.item` (when there is one)
-// with Delete_Contact against `reference`, and finally puts the new entry id
-// in the folder's "List" in place of the old ids. Returns the new entry id.
+// Saves `made` (a new contact of `folder`, already filled) as unread and
+// maps it to the CorrID; then removes `old.item` (when there is one) with
+// Delete_Contact against `reference`, and finally puts the new entry id in
+// the folder's "List" in place of the old ids (for a contact new to the
+// folder, in the same key-store write as its identity). Returns the new
+// entry id.
 // On a failure before the old copy is gone the new one is removed again and
 // the failure reaches the caller.
 std::string SaveReplacement(Context& ctx, const std::shared_ptr<host::Folder>& folder, const std::string& folderId,
