@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "import_fixture.hpp"
+#include "storage_fixture.hpp"
 
 namespace plexisync {
 namespace {
@@ -319,53 +320,14 @@ TEST_F(ImportContactsTest, FailedReplacementLeavesExactlyOneMappedCopy) {
 // dropped by the next arrival, which replaces the contact once more.
 TEST_F(ImportContactsTest, KeyStoreFailureAfterTheOldCopyLeftKeepsTheNewOne) {
   auto& m = Receiver();
-  // Every key-store write of a transaction is undone when its end fails.
-  class FailingEnd : public platform::KeyStore {
-   public:
-    explicit FailingEnd(platform::KeyStore& inner) : inner_(inner) {}
-    int failTransaction = 0;  // 1-based number of the transaction to fail; 0: none
-    bool KeyExists(std::string_view p) override { return inner_.KeyExists(p); }
-    bool CreateKey(std::string_view p) override { return inner_.CreateKey(p); }
-    std::optional<platform::RegValue> QueryValue(std::string_view p, std::string_view n) override {
-      return inner_.QueryValue(p, n);
-    }
-    bool SetValue(std::string_view p, std::string_view n, std::uint32_t t, std::span<const std::uint8_t> d) override {
-      return inner_.SetValue(p, n, t, d);
-    }
-    std::optional<std::string> EnumSubKey(std::string_view p, std::size_t i) override {
-      return inner_.EnumSubKey(p, i);
-    }
-    std::optional<std::string> EnumValue(std::string_view p, std::size_t i) override { return inner_.EnumValue(p, i); }
-    std::size_t MaxValueNameLength(std::string_view p) override { return inner_.MaxValueNameLength(p); }
-    platform::DeleteKeyResult DeleteKey(std::string_view p) override { return inner_.DeleteKey(p); }
-    bool DeleteValue(std::string_view p, std::string_view n) override { return inner_.DeleteValue(p, n); }
-    std::optional<std::string> FindValueByData(std::string_view p, std::uint32_t t,
-                                               std::span<const std::uint8_t> d) override {
-      return inner_.FindValueByData(p, t, d);
-    }
-    std::optional<std::string> FindFirstValue(std::string_view p, std::uint32_t t,
-                                              std::span<const std::vector<std::uint8_t>> d,
-                                              const std::function<bool(const platform::RegValue&)>& other) override {
-      return inner_.FindFirstValue(p, t, d, other);
-    }
-    void Transact(const std::function<void()>& writes) override {
-      const bool fail = ++count_ == failTransaction;
-      inner_.Transact([&] {
-        writes();
-        if (fail) throw platform::KeyStoreError("injected failure at the end of a transaction");
-      });
-    }
-
-   private:
-    platform::KeyStore& inner_;
-    int count_ = 0;
-  };
-  FailingEnd failing(*m.hive);
+  testing::ProbeKeyStore failing(*m.hive);
   const std::string corr = testing::CorrId("F");
   const std::string oldId = Local("Ann", corr)->EntryID();
   const auto last = Clock().Now().AddSeconds(3600);
-  // The replacement's second transaction: the one after the identity entry.
-  failing.failTransaction = 2;
+  // The end of the replacement's second transaction: the one after the
+  // identity entry.
+  int commits = 0;
+  failing.failIf = [&](std::string_view op, std::string_view) { return op == "Commit" && ++commits == 2; };
   m.addinHive = &failing;
   Answer(kYes);
   Reader(Record("Ann", corr, last.AddSeconds(60).ToText()), last)->ImportContacts();

@@ -83,6 +83,15 @@ class ProbeKeyStore : public platform::KeyStore {
     return inner_.FindFirstValue(p, t, d, other);
   }
 
+  // A transaction of the real store; failIf sees its end as "Commit" (with
+  // an empty path), where a failure undoes every write it made.
+  void Transact(const std::function<void()>& writes) override {
+    inner_.Transact([&] {
+      writes();
+      Check("Commit", "");
+    });
+  }
+
  private:
   void Check(std::string_view op, std::string_view path) {
     if (failIf && failIf(op, path)) throw platform::KeyStoreError("injected failure");
