@@ -1,0 +1,34 @@
+#pragma once
+// "Check for Update": asks the vendor's web server whether a newer version
+// of the add-in exists and, when the person agrees, downloads its installer
+// into the installation folder and starts it.
+//
+// Only an installer address on the vendor server's own base address is
+// accepted, over https (plain http only on a loopback host, for tests); the
+// download is written under a temporary name and moved into place only when
+// it is complete; a partial file is never started. The check's wait for the
+// page is bounded: a timeout is a failed check.
+#include <string>
+
+namespace plexisync {
+
+class Context;
+
+// The check address: the vendor server, "/_check_update.asp?ver=" and the
+// running version (major.minor.revision).
+std::string UpdateCheckAddress();
+// The page shown when a download fails: "/download.asp?catID=3&fr=pxs".
+std::string UpdateFallbackAddress();
+// The installer's file: InstDir followed by "Update.exe".
+std::string InstallerPath(Context& ctx);
+
+// The whole command, run by the menu item "Check for Update".
+void Check_Update(Context& ctx);
+// The server's answer: the text of the check page's body. A page that cannot
+// be had gives a text the check does not understand (a failed check).
+std::string Get_Update_Info(Context& ctx);
+// Downloads the installer at `address`, saves it and starts it; on a failure
+// opens the fallback page in the person's browser instead.
+void Download_Update(Context& ctx, const std::string& address);
+
+}  // namespace plexisync
