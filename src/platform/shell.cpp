@@ -75,8 +75,10 @@ bool SystemShell::OpenDocument(const std::string& path, const std::string& verb,
   if (!verb.empty() && !EqualsIgnoreCase(verb, "open")) {
     return false;
   }
+  // A web address opens in the person's browser; any other document must exist.
+  const bool webAddress = path.rfind("https://", 0) == 0 || path.rfind("http://", 0) == 0;
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+  if (path.empty() || (!webAddress && ::stat(path.c_str(), &st) != 0)) {
     return false;
   }
   // A working directory that does not exist is passed over, as the classic

@@ -21,7 +21,8 @@ enum class ShowMode {
 class Shell {
  public:
   virtual ~Shell() = default;
-  // Opens a document with the program the desktop associates with it.
+  // Opens a document with the program the desktop associates with it; a
+  // web address ("http://", "https://") opens in the person's browser.
   // True when it was handed over; false when the file does not exist, the
   // verb is not supported or nothing could be started.
   virtual bool OpenDocument(const std::string& path, const std::string& verb = "open",

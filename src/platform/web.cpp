@@ -42,7 +42,16 @@ CurlWebClient::CurlWebClient() : CurlWebClient(Options{}) {}
 
 CurlWebClient::CurlWebClient(Options options) : options_(options) { InitCurlOnce(); }
 
-std::string CurlWebClient::Fetch(const std::string& url) {
+namespace {
+// The shorter of two limits in seconds, where 0 means none.
+long ShorterLimit(long a, long b) {
+  if (a <= 0) return b;
+  if (b <= 0) return a;
+  return a < b ? a : b;
+}
+}  // namespace
+
+std::string CurlWebClient::Fetch(const std::string& url, long limitSeconds) {
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) {
     throw WebError("Cannot start a web transfer");
@@ -58,8 +67,8 @@ std::string CurlWebClient::Fetch(const std::string& url) {
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, options_.connectTimeoutSeconds);
-  curl_easy_setopt(c, CURLOPT_TIMEOUT, options_.timeoutSeconds);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, ShorterLimit(options_.connectTimeoutSeconds, limitSeconds));
+  curl_easy_setopt(c, CURLOPT_TIMEOUT, ShorterLimit(options_.timeoutSeconds, limitSeconds));
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options_.lowSpeedSeconds);
   if (!options_.userAgent.empty()) {
@@ -87,6 +96,11 @@ std::string CurlWebClient::Fetch(const std::string& url) {
 }
 
 std::string CurlWebClient::FetchText(const std::string& url) { return Fetch(url); }
+
+std::string CurlWebClient::FetchTextWithin(const std::string& url, long limitSeconds) {
+  if (limitSeconds <= 0) throw WebError("Cannot fetch " + url + ": no time allowed");
+  return Fetch(url, limitSeconds);
+}
 
 std::vector<std::uint8_t> CurlWebClient::FetchBytes(const std::string& url) {
   const std::string body = Fetch(url);

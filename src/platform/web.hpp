@@ -28,6 +28,10 @@ class WebClient {
   virtual std::string FetchText(const std::string& url) = 0;
   // The body as raw bytes. Throws WebError.
   virtual std::vector<std::uint8_t> FetchBytes(const std::string& url) = 0;
+  // FetchText with the whole request, connecting included, given at most
+  // `limitSeconds` (or the client's own limit when that is shorter); running
+  // out of time throws WebError. For pages that the person waits for.
+  virtual std::string FetchTextWithin(const std::string& url, long limitSeconds) = 0;
 };
 
 // libcurl: http and https only, redirects followed (at most 10), the
@@ -51,9 +55,11 @@ class CurlWebClient final : public WebClient {
 
   std::string FetchText(const std::string& url) override;
   std::vector<std::uint8_t> FetchBytes(const std::string& url) override;
+  std::string FetchTextWithin(const std::string& url, long limitSeconds) override;
 
  private:
-  std::string Fetch(const std::string& url);
+  // `limitSeconds` > 0 shortens the transfer and connect limits to it.
+  std::string Fetch(const std::string& url, long limitSeconds = 0);
   Options options_;
 };
 

@@ -76,6 +76,15 @@ TEST_F(SystemShellTest, OpensExistingDocumentsOnly) {
   EXPECT_FALSE(noOpener.OpenDocument(document_.string()));
 }
 
+TEST_F(SystemShellTest, OpensWebAddressesInTheBrowser) {
+  // A web address is no file: it goes to the opener without the existence check.
+  SystemShell shell("true");
+  EXPECT_TRUE(shell.OpenDocument("https://www.quorvane.example/download.asp?catID=3&fr=pxs"));
+  EXPECT_TRUE(shell.OpenDocument("http://127.0.0.1:8080/download.asp"));
+  EXPECT_FALSE(shell.OpenDocument("ftp://www.quorvane.example/file"));
+  EXPECT_FALSE(shell.OpenDocument("https://www.quorvane.example/", "print"));
+}
+
 TEST_F(SystemShellTest, RunsProgramsThatCanStart) {
   SystemShell shell;
   EXPECT_TRUE(shell.Run("true"));

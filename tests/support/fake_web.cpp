@@ -14,8 +14,9 @@ void FakeWebClient::SetError(const std::string& url, std::string message, long s
   answers_[url] = Answer{{}, true, std::move(message), status};
 }
 
-const std::string& FakeWebClient::Body(const std::string& url) {
+const std::string& FakeWebClient::Body(const std::string& url, long limitSeconds) {
   requests_.push_back(url);
+  limits_.push_back(limitSeconds);
   auto it = answers_.find(url);
   if (it == answers_.end()) {
     throw WebError("Cannot fetch " + url + ": Could not resolve host");
@@ -27,6 +28,10 @@ const std::string& FakeWebClient::Body(const std::string& url) {
 }
 
 std::string FakeWebClient::FetchText(const std::string& url) { return Body(url); }
+
+std::string FakeWebClient::FetchTextWithin(const std::string& url, long limitSeconds) {
+  return Body(url, limitSeconds);
+}
 
 std::vector<std::uint8_t> FakeWebClient::FetchBytes(const std::string& url) {
   const std::string& body = Body(url);

@@ -19,9 +19,14 @@ class FakeWebClient final : public WebClient {
 
   std::string FetchText(const std::string& url) override;
   std::vector<std::uint8_t> FetchBytes(const std::string& url) override;
+  // Answers as FetchText; the limit is recorded.
+  std::string FetchTextWithin(const std::string& url, long limitSeconds) override;
 
   // Every address asked for, in order.
   const std::vector<std::string>& Requests() const { return requests_; }
+  // The limit of each request, in the order of Requests(); 0 for a request
+  // made without one.
+  const std::vector<long>& Limits() const { return limits_; }
 
  private:
   struct Answer {
@@ -30,10 +35,11 @@ class FakeWebClient final : public WebClient {
     std::string error;
     long status = 0;
   };
-  const std::string& Body(const std::string& url);
+  const std::string& Body(const std::string& url, long limitSeconds = 0);
 
   std::map<std::string, Answer> answers_;
   std::vector<std::string> requests_;
+  std::vector<long> limits_;
 };
 
 }  // namespace platform

@@ -14,6 +14,15 @@ namespace plexisync {
 
 class Context;
 
+// How long the check waits for the vendor's page before it counts as failed.
+inline constexpr long kUpdateCheckLimitSeconds = 30;
+
+// True when `address` may be downloaded as the installer: it is the vendor
+// server's base address `vendorBase` itself or begins with it followed by
+// "/", holds no blank or control character, and the base uses https (plain
+// http only on a loopback host: 127.0.0.1, [::1], localhost).
+bool IsInstallerAddress(const std::string& address, const std::string& vendorBase);
+
 // The check address: the vendor server, "/_check_update.asp?ver=" and the
 // running version (major.minor.revision).
 std::string UpdateCheckAddress();
@@ -27,6 +36,9 @@ void Check_Update(Context& ctx);
 // The server's answer: the text of the check page's body. A page that cannot
 // be had gives a text the check does not understand (a failed check).
 std::string Get_Update_Info(Context& ctx);
+// The same with the wait bounded by `limitSeconds` instead of
+// kUpdateCheckLimitSeconds.
+std::string Get_Update_Info(Context& ctx, long limitSeconds);
 // Downloads the installer at `address`, saves it and starts it; on a failure
 // opens the fallback page in the person's browser instead.
 void Download_Update(Context& ctx, const std::string& address);
