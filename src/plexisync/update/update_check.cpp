@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string_view>
@@ -67,18 +68,30 @@ bool IsTrustedBase(std::string_view base) {
   return IsLoopbackHost(std::string(host));
 }
 
-// The checks of one context that are waiting for their page: a second
-// "Check for Update" run from the client's events meanwhile does nothing.
-std::set<const Context*>& ChecksRunning() {
-  static std::set<const Context*> running;
+// The contexts whose check is waiting for its page: a second "Check for
+// Update" run from the client's events meanwhile does nothing. Add-ins of
+// several clients may run in one process, hence the lock.
+struct RunningChecks {
+  std::mutex mutex;
+  std::set<const Context*> contexts;
+};
+RunningChecks& ChecksRunning() {
+  static RunningChecks running;
   return running;
 }
 
 class CheckRunning {
  public:
-  explicit CheckRunning(const Context& ctx) : ctx_(ctx), entered_(ChecksRunning().insert(&ctx).second) {}
+  explicit CheckRunning(const Context& ctx) : ctx_(ctx) {
+    RunningChecks& running = ChecksRunning();
+    std::lock_guard<std::mutex> lock(running.mutex);
+    entered_ = running.contexts.insert(&ctx).second;
+  }
   ~CheckRunning() {
-    if (entered_) ChecksRunning().erase(&ctx_);
+    if (!entered_) return;
+    RunningChecks& running = ChecksRunning();
+    std::lock_guard<std::mutex> lock(running.mutex);
+    running.contexts.erase(&ctx_);
   }
   CheckRunning(const CheckRunning&) = delete;
   CheckRunning& operator=(const CheckRunning&) = delete;
@@ -86,7 +99,7 @@ class CheckRunning {
 
  private:
   const Context& ctx_;
-  bool entered_;
+  bool entered_ = false;
 };
 
 void EndProgress(ProgressForm& progress) {
