@@ -16,6 +16,7 @@
 #include "cli/commands.hpp"
 #include "cli/environment.hpp"
 #include "cli/errors.hpp"
+#include "cli/explorer_commands.hpp"
 #include "cli/session.hpp"
 #include "cli/terminal_text.hpp"
 #include "host/errors.hpp"
@@ -48,6 +49,8 @@ struct Args {
   std::string folder, contact;
   std::vector<std::string> sets;
   bool unread = false;
+  bool view = false;
+  std::string controlName;
   MailDraft draft;
   std::string mailFolder = "Inbox";
   std::string mailId;
@@ -282,6 +285,7 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
     auto* l = contact->add_subcommand("list", "List the contacts of a folder");
     l->add_option("FOLDER", a.folder, "Contacts folder path")->required();
     l->add_flag("--unread", a.unread, "Only the unread contacts");
+    l->add_flag("--view", a.view, "Only what the folder's current view shows (its filter applied)");
     l->add_option("--store", a.storeFile,
                   "Look for FOLDER in this personal-folders (.pst) file, from its top folder (e.g. Temp); "
                   "the file is opened for the listing only");
@@ -290,7 +294,7 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
     on(l, [](Runner& r) {
       return r.WithSession([&](ProfileSession& s) {
         const Args& a = r.args();
-        ListContacts(s, r.out(), a.folder, a.unread, a.json, a.storeFile, a.show);
+        ListContacts(s, r.out(), a.folder, a.unread, a.json, a.storeFile, a.show, a.view);
         return 0;
       });
     });
@@ -455,6 +459,49 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
     return r.WithSession([&](ProfileSession& s) { return ImportFile(s, r.out(), r.args().folder); });
   });
 
+  auto* buttons = app.add_subcommand(
+      "buttons", "List the add-in's buttons on the explorer's \"Standard\" toolbar and its \"Plexisync\" menu");
+  buttons->add_option("FOLDER", a.folder, "Switch the explorer window to this folder first");
+  AddJson(buttons, a);
+  on(buttons, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) {
+      ListButtons(s, r.out(), r.args().folder, r.args().json);
+      return 0;
+    });
+  });
+
+  auto* click = app.add_subcommand(
+      "click",
+      "Press the add-in's toolbar button or \"Plexisync\" menu item with this tag or caption (e.g. \"Share...\", "
+      "\"Unread Only\", \"Mark as Read\", \"About Plexisync\"); answer what it asks with --answer");
+  click->add_option("NAME", a.controlName, "Tag or caption of the button or menu item")->required();
+  click->add_option("--folder", a.folder, "Switch the explorer window to this folder first");
+  on(click, [](Runner& r) {
+    return r.WithSession([&](ProfileSession& s) { return ClickControl(s, r.out(), r.args().controlName, r.args().folder); });
+  });
+
+  // Shortcuts for one click each.
+  struct Shortcut {
+    const char* command;
+    const char* control;
+    const char* help;
+    bool needsFolder;
+  };
+  static const Shortcut kShortcuts[] = {
+      {"unread", "Unread Only", "Toggle the folder's unread-only view (the \"Unread Only\" button)", true},
+      {"mark-read", "MarkAsRead", "Mark every contact of the folder as read (the \"Mark as Read\" button)", true},
+      {"about", "About Plexisync", "Show the add-in's About window (menu \"About Plexisync\")", false},
+      {"check-update", "Check for Update", "Check for a newer add-in (menu \"Check for Update\")", false},
+  };
+  for (const auto& sc : kShortcuts) {
+    auto* cmd = app.add_subcommand(sc.command, sc.help);
+    if (sc.needsFolder) cmd->add_option("FOLDER", a.folder, "Contacts folder path")->required();
+    const std::string control = sc.control;
+    on(cmd, [control](Runner& r) {
+      return r.WithSession([&](ProfileSession& s) { return ClickControl(s, r.out(), control, r.args().folder); });
+    });
+  }
+
   auto* log = app.add_subcommand("log", "Print the add-in's error log");
   on(log, [](Runner& r) {
     return r.WithSession([&](ProfileSession& s) {
@@ -528,6 +575,9 @@ int RunPlexisync(int argc, char** argv, std::istream& in, std::ostream& out, std
     }
     runner.NoteUnusedAnswers();
     return rc;
+  } catch (const UnknownControlError& e) {
+    err << "plexisync: " << e.what() << "\n";
+    return 2;
   } catch (const CliError& e) {
     err << "plexisync: " << e.what() << "\n";
   } catch (const host::HostError& e) {

@@ -43,8 +43,11 @@ void ShowContact(ProfileSession& s, std::ostream& out, const std::string& folder
 // `storeFile`: the folder is looked for in that personal-folders file
 // (opened for the listing and closed again; it must exist), the path taken
 // from the file's top folder. `show`: further properties printed per contact.
+// `viewOnly`: only the contacts the folder's current view shows (its filter
+// applied as the explorer window applies it).
 void ListContacts(ProfileSession& s, std::ostream& out, const std::string& folder, bool unreadOnly, bool json,
-                  const std::string& storeFile = {}, const std::vector<std::string>& show = {});
+                  const std::string& storeFile = {}, const std::vector<std::string>& show = {},
+                  bool viewOnly = false);
 void DeleteContact(ProfileSession& s, std::ostream& out, const std::string& folder, const std::string& contact);
 
 // ---- Mail ----

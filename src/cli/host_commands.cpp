@@ -14,6 +14,7 @@
 #include "cli/session.hpp"
 #include "cli/terminal_text.hpp"
 #include "host/object_model.hpp"
+#include "host/ui/view.hpp"
 #include "host/transport/mail_message.hpp"
 #include "platform/text.hpp"
 
@@ -290,7 +291,7 @@ void ShowContact(ProfileSession& s, std::ostream& out, const std::string& folder
 }
 
 void ListContacts(ProfileSession& s, std::ostream& out, const std::string& folderPath, bool unreadOnly,
-                  bool asJson, const std::string& storeFile, const std::vector<std::string>& show) {
+                  bool asJson, const std::string& storeFile, const std::vector<std::string>& show, bool viewOnly) {
   for (const auto& name : show) {
     if (!host::ContactSchema().Find(name)) throw CliError("unknown contact property: " + name);
   }
@@ -334,10 +335,12 @@ void ListContacts(ProfileSession& s, std::ostream& out, const std::string& folde
       folder = ResolveFolder(*ns, folderPath);
     }
     json list = json::array();
+    const host::ViewFilter view = viewOnly ? host::ParseViewFilter(folder->ViewXml()) : host::ViewFilter();
     for (const auto& item : ItemsOf(*folder)) {
       auto c = std::dynamic_pointer_cast<host::ContactItem>(item);
       if (!c) continue;
       if (unreadOnly && !c->UnRead()) continue;
+      if (viewOnly && !view.Matches(host::ViewItemState{!c->UnRead(), false, false})) continue;
       if (asJson) {
         json summary = ContactSummary(*c);
         for (const auto& name : show) summary[name] = c->Text(name);
