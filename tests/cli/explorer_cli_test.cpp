@@ -119,5 +119,49 @@ TEST_F(ExplorerCliTest, AboutIsTheMenuItem) {
   EXPECT_NE(r.out.find("frmAbout"), std::string::npos) << r.out;
 }
 
+// send-receive is the client's send/receive: with AutoUpdate on, the add-in
+// sends the shared folders' changes as it starts, so they go out in the same
+// run; with it off they wait for Update.
+TEST_F(ExplorerCliTest, SendReceiveSendsTheSharedFoldersChangesFirstWhenAutoUpdateIsOn) {
+  CreateAlice();
+  CreateBob();
+  Ok({"-p", "alice", "contact", "add", "Contacts", "--set", "FullName=Bob Brown", "--set",
+      "Email1Address=bob@example.org"});
+  Ok({"-p", "alice", "folder", "add", "Contacts/Team"});
+  Ok({"-p", "alice", "contact", "add", "Contacts/Team", "--set", "FullName=Dan Diaz", "--set", "JobTitle=Member"});
+  Ok({"-p", "alice", "share", "Contacts/Team", "--add", "Bob Brown", "--send"});
+  Ok({"-p", "alice", "send-receive"});
+  Ok({"-p", "bob", "--batch", "send-receive"});
+  const auto job = [&] {
+    for (const auto& c : RunJson({"-p", "bob", "contact", "list", "Contacts/Team", "--json", "--show", "JobTitle"})) {
+      if (c["fullName"] == "Dan Diaz") return c.dump();
+    }
+    return std::string("Dan Diaz missing");
+  };
+  ASSERT_NE(job().find("Member"), std::string::npos) << job();
+  // Every contact goes with each update, whatever the second it changed in.
+  Ok({"-p", "alice", "options", "--set", "Send_Updated=off"});
+
+  for (const bool autoUpdate : {false, true}) {
+    SCOPED_TRACE(autoUpdate ? "AutoUpdate on" : "AutoUpdate off");
+    const std::string title = autoUpdate ? "Lead" : "Chair";
+    Ok({"-p", "alice", "options", "--set", std::string("AutoUpdate=") + (autoUpdate ? "on" : "off")});
+    Ok({"-p", "alice", "contact", "set", "Contacts/Team", "Dan Diaz", "--set", "JobTitle=" + title});
+    // The full send asks first; "Yes" sends.
+    if (autoUpdate) {
+      const std::string out = Ok({"-p", "alice", "--answer", "Yes", "send-receive"});
+      EXPECT_NE(out.find("ConfirmUpdate"), std::string::npos) << out;
+    } else {
+      Ok({"-p", "alice", "send-receive"});
+    }
+    Ok({"-p", "bob", "--batch", "--answer", "Yes to All", "send-receive"});
+    if (autoUpdate) {
+      EXPECT_NE(job().find(title), std::string::npos) << job();
+    } else {
+      EXPECT_EQ(job().find(title), std::string::npos) << job();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace cli::testing
