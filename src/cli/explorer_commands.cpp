@@ -26,6 +26,13 @@ constexpr const char* kAddinMenu = "Plexisync";
 
 std::string Plain(const std::string& caption) { return platform::Trim(platform::PlainCaption(caption)); }
 
+// What a control is called in messages: its caption, or its tag when it
+// shows only an icon.
+std::string Label(const host::CommandBarControl& c) {
+  const std::string caption = Plain(c.Caption());
+  return caption.empty() ? c.Tag() : caption;
+}
+
 struct Found {
   std::string place;  // "toolbar" or "menu"
   std::shared_ptr<host::CommandBarControl> control;
@@ -160,9 +167,9 @@ int ClickControl(ProfileSession& s, std::ostream& out, const std::string& name, 
   if (!chosen) throw UnknownControlError("no button or menu item named \"" + PrintableLine(name) + "\"");
   const std::uintmax_t logBefore = LogSize(s);
   const std::string captionBefore = chosen->Caption();
-  out << "Pressing \"" << PrintableLine(Plain(captionBefore)) << "\"\n";
+  out << "Pressing \"" << PrintableLine(Label(*chosen)) << "\"\n";
   if (!chosen->Click()) {
-    throw CliError("\"" + PrintableLine(Plain(chosen->Caption())) + "\" cannot be pressed now (hidden or disabled)");
+    throw CliError("\"" + PrintableLine(Label(*chosen)) + "\" cannot be pressed now (hidden or disabled)");
   }
   s.DoEvents();
   int rc = 0;

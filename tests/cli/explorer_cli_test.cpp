@@ -72,6 +72,8 @@ TEST_F(ExplorerCliTest, BadNamesAndFoldersAreOneLineErrorsThatChangeNothing) {
       {{"click", "Unread Only", "--folder", "Contacts/Nowhere"}, 1, "Nowhere"},
       {{"unread", "Contacts/Nowhere"}, 1, "Nowhere"},
       {{"buttons", "Contacts/Nowhere"}, 1, "Nowhere"},
+      // A folder nobody shares: Update is disabled on the toolbar and in the menu.
+      {{"click", "Update", "--folder", "Contacts/Team"}, 1, "\"Update\" cannot be pressed now"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> full{"-p", "alice"};
