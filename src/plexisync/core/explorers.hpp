@@ -14,6 +14,7 @@
 #include "host/subscription.hpp"
 
 namespace host {
+class CommandBarControl;
 class Explorer;
 class Folder;
 class SyncObject;
@@ -41,6 +42,21 @@ class fexp {
   void Get_CurFolder(std::int16_t folderType);
   // Refreshes the window for its current folder ("Folder_OnSwitch").
   void OnFolderSwitch();
+  // Binds the popup's items to myMen* (only while myMen1 is unbound), then
+  // enables "Share..." and enables "Import..." exactly when the current
+  // folder has its "Import" subkey.
+  void Set_Menu_Buttons();
+
+  // The toolbar buttons (null until bound), in toolbar order:
+  // myBut1 "Share...", myBut2 "Update", myBut3 "Update All", myBut5
+  // "Import...", myBut4 "Unread Only", mybut6 "MarkAsRead".
+  bool ButtonsBound = false;
+  std::shared_ptr<host::CommandBarControl> myBut1, myBut2, myBut3, myBut4, myBut5, mybut6;
+  // The popup's items: Share, Update, Update All, Import, Send and Receive
+  // All, Options, Check for Update, Help, About.
+  std::shared_ptr<host::CommandBarControl> myMen1, myMen2, myMen3, myMen4, myMen5, myMen6, myMen9, myMen10,
+      myMen11;
+
   // ActiveExpId = id.
   void Exploreris_Activate();
   // Takes the new folder's kind ("Explorer_BeforeFolderSwitch"); never cancels.
@@ -50,8 +66,16 @@ class fexp {
   void exploreris_Close();
 
  private:
+  // True when this wrapper's window was activated last.
+  bool IsActive() const;
+  // Registers a click handler on a bound control; a handler that fails
+  // ends quietly.
+  void Watch(const std::shared_ptr<host::CommandBarControl>& control, std::function<void()> action);
+  void ReleaseControls();
+
   Context& ctx_;
   std::vector<host::Subscription> subscriptions_;
+  std::vector<host::Subscription> clicks_;
 };
 
 class fExps {
