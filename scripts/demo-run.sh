@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# The demonstration itself: two profiles on one machine, run without
-# questions to the terminal (every question is answered by --answer or takes
-# the answer that changes nothing), printing what happens step by step.
+# The main job, shown step by step: three people on one machine share a
+# contacts folder by e-mail and keep their copies up to date. Alice owns
+# "Contacts/Team" and shares it with Bob and Carol; the update mails travel
+# through the post office; the members' copies appear with every contact
+# unread; Bob sends a change back and Alice is asked about it; Alice deletes a
+# contact and Bob is asked; Carol, far behind a large folder, gets it as a
+# file and imports it; Bob uses the unread view. Every question is answered
+# by --answer (or takes the answer that changes nothing), so the run needs
+# nobody at the terminal.
 #   PLEXISYNC_HOME=/tmp/somewhere bash scripts/demo-run.sh path/to/plexisync
 set -euo pipefail
 bin="$1"
@@ -11,100 +17,126 @@ unset PLEXISYNC_PROFILE
 
 px() { "$bin" --batch "$@"; }
 step() { printf '\n==== %s\n' "$*"; }
-# The entry id of the first mail in a JSON mail list on stdin.
-first_id() { python3 -c 'import json,sys; d=json.load(sys.stdin); print(d[0]["entryId"] if d else "")'; }
+say() { printf -- '-- %s\n' "$*"; }
 
+if [ -e "$PLEXISYNC_HOME/profiles" ] || [ -n "$(ls -A "$PLEXISYNC_HOME" 2>/dev/null)" ]; then
+  echo "The demonstration starts from nothing: $PLEXISYNC_HOME must be empty." >&2
+  exit 2
+fi
 echo "Profiles live in $PLEXISYNC_HOME"
 scratch="$(mktemp -d /tmp/plexisync-demo-files.XXXXXX)"
-trap 'rm -rf "$scratch"' EXIT
+server=""
+cleanup() {
+  [ -z "$server" ] || kill "$server" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
 
-step "Create two profiles; the first start greets, asks for access and shows the own-address window"
-for who in "alice|Alice Adams|alice@example.org" "bob|Bob Brown|bob@example.org"; do
-  IFS='|' read -r name display address <<<"$who"
-  if px profile show "$name" >/dev/null 2>&1; then
-    echo "Profile $name exists already; using it"
-  else
-    px profile create "$name" --name "$display" --address "$address" \
-      --answer OK --answer Yes --answer OK
-  fi
+step "Three people start the mail client with Plexisync for the first time"
+for who in "alice|Alice Adams" "bob|Bob Brown" "carol|Carol Cole"; do
+  IFS='|' read -r name display <<<"$who"
+  px profile create "$name" --name "$display" --address "$name@example.org" \
+    --answer OK --answer Yes --answer OK
+  # Updates go out when the person presses Update or Update All, not with
+  # every send/receive.
+  px -p "$name" options --set AutoUpdate=0 >/dev/null
 done
 px profile list
 
-step "Alice makes a team contacts folder and adds contacts"
-dan=""
-if px -p alice contact list "Contacts/Sales Team" >/dev/null 2>&1; then
-  echo "Alice's folder Contacts/Sales Team exists already; its contacts stay as they are"
-else
-  px -p alice folder add "Contacts/Sales Team"
-  px -p alice contact add "Contacts/Sales Team" --set FullName="Carol Cole" --set FirstName=Carol \
-    --set LastName=Cole --set Email1Address=carol@example.org --set CompanyName="Cole & Co" \
-    --set BusinessTelephoneNumber="+1 555 0100"
-  dan="$(px -p alice contact add "Contacts/Sales Team" --set FullName="Dan Diaz" \
-    --set Email1Address=dan@example.org --set JobTitle="Account Manager" --set Birthday=6/15/1990 | tail -n 1)"
-  echo "Dan Diaz has the entry id $dan"
-fi
-px -p alice contact list "Contacts/Sales Team"
-if [ -n "$dan" ]; then px -p alice contact show "Contacts/Sales Team" "$dan"; fi
-px -p alice folder list
+step "Alice keeps her team's contacts in Contacts/Team; Bob and Carol are in her address book"
+px -p alice contact add Contacts --set FullName="Bob Brown" --set Email1Address=bob@example.org >/dev/null
+px -p alice contact add Contacts --set FullName="Carol Cole" --set Email1Address=carol@example.org >/dev/null
+px -p alice folder add Contacts/Team
+px -p alice contact add Contacts/Team --set FullName="Dan Diaz" --set JobTitle="Account Manager" \
+  --set Email1Address=dan@example.net --set Body="Met at the spring fair" >/dev/null
+px -p alice contact add Contacts/Team --set FullName="Eve Evans" --set JobTitle="Engineer" \
+  --set Email1Address=eve@example.net >/dev/null
+px -p alice contact add Contacts/Team --set FullName="Finn Ford" --set JobTitle="Designer" \
+  --set Email1Address=finn@example.net >/dev/null
+px -p alice contact list Contacts/Team --show JobTitle
 
-step "Alice sends Bob a mail with an attachment"
-cat >"$scratch/sales-team.txt" <<'TXT'
-Carol Cole, Cole & Co, carol@example.org, +1 555 0100
-Dan Diaz, Account Manager, dan@example.org
-TXT
-px -p alice mail send --to "Bob Brown <bob@example.org>" --subject "The sales team" \
-  --body "Hi Bob, the team's contacts are attached. Alice" --attach "$scratch/sales-team.txt"
+step "Alice's window on Contacts/Team: the Plexisync buttons and menu"
+px -p alice buttons Contacts/Team
 
-step "Send/receive on both machines"
+step "Alice opens Share..., adds Bob and Carol and presses Save & Send"
+px -p alice share Contacts/Team
+px -p alice share Contacts/Team --add "Bob Brown" --add "Carol Cole" --send
+px -p alice members Contacts/Team
+
+step "Send/receive: the update mail goes out; Bob's and Carol's add-ins make their copies"
 px -p alice send-receive
 px -p bob send-receive
+px -p carol send-receive
+say "Bob's copy, every contact unread:"
+px -p bob contact list Contacts/Team --show JobTitle
+say "Carol's copy:"
+px -p carol contact list Contacts/Team --show JobTitle
+say "Alice is now a member of Bob's copy, as is Carol:"
+px -p bob members Contacts/Team
 
-step "Bob's Inbox"
-px -p bob mail list
-id="$(px -p bob mail list --json | first_id)"
-if [ -n "$id" ]; then
-  px -p bob mail show Inbox "$id" --save-attachments "$scratch/received"
-  echo "--- the saved attachment:"
-  cat "$scratch/received/sales-team.txt"
-fi
+step "Bob looks at the unread contacts only, marks them read, and sees the full view again"
+px -p bob unread Contacts/Team
+px -p bob contact list Contacts/Team --view
+px -p bob mark-read Contacts/Team
+say "Unread only again: every contact has been read, so the view is empty"
+px -p bob unread Contacts/Team
+px -p bob contact list Contacts/Team --view
+say "Switching to the folder brings back the full view"
+px -p bob buttons Contacts/Team >/dev/null
+px -p bob contact list Contacts/Team --view
 
-step "Alice shares the sales team folder with Bob: the share wizard, then Save & Send"
-if ! px -p alice contact show Contacts "Bob Brown" >/dev/null 2>&1; then
-  px -p alice contact add Contacts --set FullName="Bob Brown" --set Email1Address=bob@example.org
-fi
-px -p alice share "Contacts/Sales Team"
-px -p alice share "Contacts/Sales Team" --add "Bob Brown" --send
-px -p alice members "Contacts/Sales Team"
-
-step "Bob's send-receive fetches the update mail and his add-in applies it: his copy of the folder"
-px -p bob send-receive
-px -p bob contact list "Contacts/Sales Team" --unread
-px -p bob members "Contacts/Sales Team"
-
-step "Bob changes a contact of his copy and sends it back; Alice is asked and answers Yes"
-# A receive stamps the members with its time plus 5 seconds; a change counts from then on.
+step "Bob promotes Dan and presses Update; Alice is asked and takes the change, Carol keeps hers"
+# A receive stamps the members with its time plus 5 seconds; a change counts
+# from then on.
 sleep 6
-if px -p bob contact show "Contacts/Sales Team" "Dan Diaz" >/dev/null 2>&1; then
-  px -p bob contact set "Contacts/Sales Team" "Dan Diaz" --set JobTitle="Sales Lead"
-  px -p bob update "Contacts/Sales Team"
-  px -p bob send-receive
-  px -p alice send-receive --answer Yes
-  px -p alice contact list "Contacts/Sales Team" --show JobTitle
-fi
+px -p bob contact set Contacts/Team "Dan Diaz" --set JobTitle="Sales Lead"
+px -p bob click Update --folder Contacts/Team
+px -p bob send-receive
+px -p alice send-receive --answer Yes
+px -p alice contact list Contacts/Team --show JobTitle
+px -p carol send-receive --answer No
+px -p carol contact list Contacts/Team --show JobTitle
 
-step "Alice's options window and own addresses"
-px -p alice options
-px -p alice my-addresses
-px -p alice my-addresses --add alice.adams@work.example
-px -p alice my-addresses
+step "Alice deletes Finn and presses Update; Bob is asked and agrees, Carol keeps him"
+sleep 6
+px -p alice contact delete Contacts/Team "Finn Ford"
+px -p alice click Update --folder Contacts/Team
+px -p alice send-receive
+px -p bob send-receive --answer Yes
+px -p bob contact list Contacts/Team --show JobTitle
+px -p carol send-receive --answer No
+px -p carol contact list Contacts/Team --show JobTitle
 
-step "Alice changes two options (OK pressed)"
-px -p alice options --set AutoUpdate=off --set Kiek=1000
-px -p alice options --json
+step "A large folder: Carol is far behind, so she gets it as a file and imports it"
+px -p alice options --set Kiek=200 >/dev/null
+px -p alice folder add Contacts/Customers
+for i in $(seq 1 205); do
+  px -p alice contact add Contacts/Customers --set FullName="Customer $i" \
+    --set Email1Address="customer$i@example.net" >/dev/null
+done
+say "Alice has 205 customers; she shares them with Carol and presses Update"
+px -p alice share Contacts/Customers --add "Carol Cole" --save
+px -p alice update Contacts/Customers --answer "$scratch/customers.pst"
+px -p alice send-receive
+px -p carol send-receive
+say "Carol's folder waits for the file: her Import... button is shown"
+px -p carol buttons Contacts/Customers
+px -p carol import Contacts/Customers --answer "$scratch/customers.pst" --answer OK
+printf 'Carol now has %s customers\n' \
+  "$(px -p carol contact list Contacts/Customers --json | python3 -c 'import json,sys; print(len(json.load(sys.stdin)))')"
 
-step "Alice repairs the sharing database and reads the error log"
-px -p alice repair
-px -p alice log
+step "About Plexisync and Check for Update (against a small local stand-in for the vendor's server)"
+px -p alice about
+mkdir -p "$scratch/www"
+printf '0' >"$scratch/www/_check_update.asp"
+port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$scratch/www" >/dev/null 2>&1 &
+server=$!
+for _ in $(seq 1 50); do
+  python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+  sleep 0.1
+done
+PLEXISYNC_VENDOR_URL="http://127.0.0.1:$port" px -p alice check-update --answer OK
 
 echo
-echo "Demo finished."
+echo "Demo finished: Contacts/Team is shared by alice, bob and carol; the profiles stay in $PLEXISYNC_HOME."

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs, builds and runs the demonstration: two profiles side by side.
+# Installs, builds and runs the main job: three profiles share a contacts folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
