@@ -92,6 +92,17 @@ class Transport {
   // Claims the messages waiting for the address, together with those an
   // earlier fetch claimed and never acknowledged. Never null.
   virtual std::unique_ptr<FetchedMail> Fetch(const std::string& mailboxAddress) = 0;
+  // Deletes, where the transport keeps them, the acknowledged messages of the
+  // mailbox that the client has since deleted for good, named by their keys
+  // as Fetch gave them. Returns the keys that are gone now (deleted, or no
+  // longer there); the others are asked for again at the next send/receive.
+  // Throws TransportError. A transport that keeps nothing once a message is
+  // acknowledged has nothing to delete: every key is gone.
+  virtual std::vector<std::string> RemoveForGood(const std::string& mailboxAddress,
+                                                 const std::vector<std::string>& keys) {
+    (void)mailboxAddress;
+    return keys;
+  }
 };
 
 }  // namespace host
