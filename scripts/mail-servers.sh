@@ -47,16 +47,24 @@ die() { echo "mail-servers: $*" >&2; exit 1; }
 
 usage() { die "usage: $0 start DIR [--user NAME:PASSWORD]... | stop DIR"; }
 
+# Whether process $1 runs (a zombie waiting for init to reap it has ended).
+alive() {
+  local stat
+  stat="$(cat "/proc/$1/stat" 2>/dev/null)" || return 1
+  stat="${stat##*) }"
+  [ "${stat:0:1}" != Z ]
+}
+
 # Waits up to $2 tenths of a second for process $1 to end.
 wait_gone() {
   local pid="$1" n="$2"
-  while kill -0 "$pid" 2>/dev/null && ((n-- > 0)); do sleep 0.1; done
-  ! kill -0 "$pid" 2>/dev/null
+  while alive "$pid" && ((n-- > 0)); do sleep 0.1; done
+  ! alive "$pid"
 }
 
 stop_pid() {
   local pid="$1"
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+  [ -n "$pid" ] && alive "$pid" || return 0
   kill -TERM "$pid" 2>/dev/null || true
   wait_gone "$pid" 50 || { kill -KILL "$pid" 2>/dev/null || true; wait_gone "$pid" 20 || true; }
 }
@@ -69,7 +77,28 @@ stop() {
     pid="$(cat "$dir/run/master.pid" 2>/dev/null || true)"
     # Only our Dovecot: its pid file is in our base_dir, and the process must
     # still be a dovecot.
-    if [ -n "$pid" ] && grep -q dovecot "/proc/$pid/comm" 2>/dev/null; then stop_pid "$pid"; fi
+    if [ -n "$pid" ] && grep -q dovecot "/proc/$pid/comm" 2>/dev/null; then
+      # Dovecot's master lingers a second or two after SIGTERM; its processes
+      # form their own process group (the master's session), which is killed
+      # after a short grace.
+      kill -TERM "$pid" 2>/dev/null || true
+      if ! wait_gone "$pid" 3; then
+        if [ "$(ps -o pgid= -p "$pid" 2>/dev/null | tr -d ' ')" = "$pid" ]; then
+          kill -KILL -- "-$pid" 2>/dev/null || true
+        else
+          kill -KILL "$pid" 2>/dev/null || true
+        fi
+        wait_gone "$pid" 50 || die "Dovecot (pid $pid) did not end"
+      fi
+      # Its processes go with it.
+      local n=50 p left
+      while ((n-- > 0)); do
+        left=0
+        for p in $(pgrep -g "$pid" 2>/dev/null); do alive "$p" && left=1; done
+        ((left)) || break
+        sleep 0.1
+      done
+    fi
     rm -f "$dir/run/master.pid"
   fi
   if [ -f "$dir/smtp.pid" ]; then
@@ -190,6 +219,8 @@ instance_name = plexisync-$(basename "$dir")
 log_path = $dir/log/dovecot.log
 info_log_path = $dir/log/dovecot.log
 auth_verbose = yes
+# Refused logins are answered at once (the tests try wrong passwords).
+auth_failure_delay = 0
 default_login_user = $login_user
 default_internal_user = $internal_user
 default_internal_group = $(id -gn "$internal_user")
@@ -222,10 +253,18 @@ service imap-login {
   }
 $( ((root)) || echo "  chroot =")
 }
+# No growing delay for repeated refused logins from one address (the tests
+# try wrong passwords on purpose): the auth process cannot reach anvil's
+# penalty socket and so keeps no penalties.
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+$( ((root)) || echo "  chroot =")
+}
 service auth-worker {
   user = \$default_internal_user
 }
-$( ((root)) || printf 'service anvil {\n  chroot =\n}\n')
 protocol imap {
   mail_max_userip_connections = 100
 }
@@ -251,9 +290,9 @@ EOF
     local tries=100 up=0 p
     while ((tries-- > 0)); do
       dovecot_pid="$(cat "$dir/run/master.pid" 2>/dev/null || true)"
-      kill -0 "$smtp_pid" 2>/dev/null || break
+      alive "$smtp_pid" || break
       if [ -n "$dovecot_pid" ]; then
-        kill -0 "$dovecot_pid" 2>/dev/null || break
+        alive "$dovecot_pid" || break
         up=1
         for p in "$imaps_port" "$imap_port" "$smtps_port" "$smtp_port"; do port_open "$p" || { up=0; break; }; done
         ((up)) && break

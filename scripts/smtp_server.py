@@ -19,6 +19,7 @@ import argparse
 import asyncio
 import logging
 import os
+import signal
 import socket
 import ssl
 import sys
@@ -167,6 +168,8 @@ def main():
         os.setuid(args.uid)
     log.info("listening on 127.0.0.1:%d (STARTTLS) and 127.0.0.1:%d (TLS) as uid %d",
              args.smtp_port, args.smtps_port, os.getuid())
+    loop.add_signal_handler(signal.SIGTERM, loop.stop)
+    loop.add_signal_handler(signal.SIGINT, loop.stop)
     try:
         loop.run_forever()
     finally:
@@ -175,6 +178,4 @@ def main():
 
 
 if __name__ == "__main__":
-    import signal
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     main()
