@@ -239,7 +239,8 @@ std::shared_ptr<Item> Item::Move(const std::shared_ptr<Folder>& folder) {
   r.folder = folder->Number();
   r.submitted = false;
   std::uint32_t n = target->InsertItem(std::move(r));
-  if (number_ != 0) store_->DeleteItem(number_);
+  // The item lives on in the other store: nothing is deleted on the server.
+  if (number_ != 0) store_->DeleteItem(number_, false);
   store_ = target;
   number_ = n;
   folder_ = folder->Number();

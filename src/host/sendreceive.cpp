@@ -28,9 +28,14 @@
 // in the Inbox, with the raw text attached when there is one, reported in
 // LastErrors, and acknowledged like any other.
 //
+// Deleting on the server. An arrived item keeps its key in the store; when
+// it is deleted for good (from Deleted Items) the key goes into the store's
+// removal queue. Before fetching, the queued keys of the mailbox go to the
+// transport's RemoveForGood, and those it reports gone leave the queue.
+//
 // For failure injection the steps run as host operations:
 // SendReceive.MarkSending, .Unmark, .MoveToSent, .StoreArrived,
-// .Acknowledge, .ForgetArrived.
+// .Acknowledge, .ForgetArrived, .RemoveForGood, .ClearRemovals.
 #include <algorithm>
 
 #include "host/core.hpp"
@@ -75,6 +80,10 @@ platform::DateTime DateProp(const ItemRecord& r, const char* name) {
   const auto* d = std::get_if<platform::DateTime>(&v);
   return d ? *d : platform::DateTime::NoDate();
 }
+
+// Keys are the transport's; with the mailbox in front they stay unique in the
+// store.
+std::string StoreKeyPrefix(const std::string& mailbox) { return platform::FoldCase(platform::Trim(mailbox)) + " "; }
 
 bool IsSet(const platform::DateTime& d) { return !d.IsNoDate() && d != platform::DateTime::Zero(); }
 
@@ -131,6 +140,7 @@ class SendReceiveRun {
   void Send(std::uint32_t n);
   void FinishUnfinished(std::uint32_t n, const detail::UnfinishedSend& u);
   bool MoveToSent(std::uint32_t n, const std::string& subject);
+  void RemoveDeleted(const std::string& mailbox);
   void Receive(FetchedMail& fetched, const std::string& key, const std::string& mailbox);
   ItemRecord Arrived(const MailMessage& m) const;
   ItemRecord Notice(const ArrivedMessage& a, const std::string& mailbox) const;
@@ -259,6 +269,7 @@ void SendReceiveRun::ReceiveInbox() {
   std::uint32_t inbox = store_->FolderByRole(detail::FolderRole::kInbox);
   if (inbox == 0) return;
   const std::string mailbox = core_.profile.Address();
+  RemoveDeleted(mailbox);
   std::unique_ptr<FetchedMail> fetched;
   try {
     fetched = core_.services.transport.Fetch(mailbox);
@@ -272,9 +283,33 @@ void SendReceiveRun::ReceiveInbox() {
   for (const std::string& key : keys) Receive(*fetched, key, mailbox);
 }
 
+// What arrived for the mailbox and was deleted for good in the store since is
+// deleted by the transport too. The store's queue keeps each key until the
+// transport says it is gone, so a failure only puts it off.
+void SendReceiveRun::RemoveDeleted(const std::string& mailbox) {
+  const std::string prefix = StoreKeyPrefix(mailbox);
+  try {
+    std::vector<std::string> keys;
+    for (const std::string& k : store_->PendingRemovals()) {
+      if (k.size() > prefix.size() && k.compare(0, prefix.size(), prefix) == 0) keys.push_back(k.substr(prefix.size()));
+    }
+    if (keys.empty()) return;
+    Step("SendReceive.RemoveForGood");
+    std::vector<std::string> gone = core_.services.transport.RemoveForGood(mailbox, keys);
+    std::vector<std::string> clear;
+    for (const std::string& k : gone) {
+      if (std::find(keys.begin(), keys.end(), k) != keys.end()) clear.push_back(prefix + k);
+    }
+    Step("SendReceive.ClearRemovals");
+    store_->ClearRemovals(clear);
+  } catch (const std::exception& e) {
+    errors_.push_back(std::string("Mail deleted here could not be deleted on the server: ") + e.what() +
+                      ". It is tried again at the next send/receive.");
+  }
+}
+
 void SendReceiveRun::Receive(FetchedMail& fetched, const std::string& key, const std::string& mailbox) {
-  // Keys are the transport's; with the mailbox they stay unique in the store.
-  const std::string storeKey = platform::FoldCase(platform::Trim(mailbox)) + " " + key;
+  const std::string storeKey = StoreKeyPrefix(mailbox) + key;
   try {
     if (!store_->HasArrived(storeKey)) {
       ArrivedMessage a = fetched.Read(key);

@@ -264,6 +264,12 @@ constexpr const char* kCreateTables[] = {
 // Keys of the mail that arrived from a transport (added to older files when
 // they are opened).
 constexpr const char* kCreateArrived = "CREATE TABLE arrived(key TEXT PRIMARY KEY)";
+// The key each arrived item came with, kept as long as the item lives, and
+// the keys of arrived items deleted for good that the transport is still to
+// delete (both added to older files when they are opened).
+constexpr const char* kCreateItemKeys = "CREATE TABLE item_keys(item INTEGER PRIMARY KEY, key TEXT NOT NULL)";
+constexpr const char* kCreateRemovals =
+    "CREATE TABLE removals(seq INTEGER PRIMARY KEY AUTOINCREMENT, key TEXT NOT NULL UNIQUE)";
 
 constexpr const char* kFolderExists = "SELECT 1 FROM folders WHERE number = ?";
 
@@ -388,7 +394,7 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
         throw;
       }
     }
-    if (!s->HasTable("arrived")) s->Exec(kCreateArrived);
+    s->EnsureArrivedTables();
   } catch (const platform::sqlite::Error& e) {
     s->Close();
     s->Fail(e.what());
@@ -397,6 +403,12 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
     throw;
   }
   return s;
+}
+
+void Store::EnsureArrivedTables() {
+  if (!HasTable("arrived")) Exec(kCreateArrived);
+  if (!HasTable("item_keys")) Exec(kCreateItemKeys);
+  if (!HasTable("removals")) Exec(kCreateRemovals);
 }
 
 Store::~Store() { Close(); }
@@ -474,6 +486,8 @@ bool Store::CreateLayout(StoreLayout layout) {
   if (empty) {
     for (const char* sql : kCreateTables) Exec(sql);
     Exec(kCreateArrived);
+    Exec(kCreateItemKeys);
+    Exec(kCreateRemovals);
     id_ = NewStoreId();
     Statement& st = Prepare("INSERT INTO meta(key, value) VALUES(?, ?)");
     st.BindText(1, "format").BindText(2, kFormat).Run();
@@ -483,7 +497,7 @@ bool Store::CreateLayout(StoreLayout layout) {
     st.BindText(1, "next_number").BindInt64(2, 1).Run();
   } else {
     if (Validate() != FileState::kNoFolders) return false;
-    if (!HasTable("arrived")) Exec(kCreateArrived);
+    EnsureArrivedTables();
   }
   std::uint64_t seq = 1;
   const std::uint32_t root =
@@ -778,6 +792,7 @@ void Store::DeleteFolderTree(std::uint32_t number) {
     if (ExecWithNumber("DELETE FROM folders WHERE number = ?", number) == 0) throw HostError(kNotFoundMessage);
     for (auto f : tree) {
       // By the rows of the file, so that items another process put there go too.
+      QueueRemovals(true, f);
       ExecWithNumber("DELETE FROM attachments WHERE item IN (SELECT number FROM items WHERE folder = ?)", f);
       ExecWithNumber("DELETE FROM items WHERE folder = ?", f);
       if (f != number) ExecWithNumber("DELETE FROM folders WHERE number = ?", f);
@@ -861,6 +876,8 @@ std::uint32_t Store::InsertArrived(ItemRecord record, const std::string& key) {
     st.BindText(1, key).Run();
     if (db_.Changes() == 0) return false;  // stored before: nothing is written
     WriteNewItem(record);
+    Statement& keep = Prepare("INSERT OR REPLACE INTO item_keys(item, key) VALUES(?, ?)");
+    keep.BindInt64(1, record.number).BindText(2, key).Run();
     tx.Commit();
     return true;
   });
@@ -881,6 +898,40 @@ bool Store::HasArrived(const std::string& key) const {
 
 void Store::ForgetArrived(const std::string& key) {
   Guarded([&] { Prepare("DELETE FROM arrived WHERE key = ?").BindText(1, key).Run(); });
+}
+
+// Moves the keys of one item (`wholeFolder` false) or of every item of a
+// folder into the removal queue (inside the caller's transaction).
+void Store::QueueRemovals(bool wholeFolder, std::int64_t number) {
+  if (wholeFolder) {
+    ExecWithNumber(
+        "INSERT OR IGNORE INTO removals(key) SELECT key FROM item_keys WHERE item IN "
+        "(SELECT number FROM items WHERE folder = ?) ORDER BY item",
+        number);
+    ExecWithNumber("DELETE FROM item_keys WHERE item IN (SELECT number FROM items WHERE folder = ?)", number);
+  } else {
+    ExecWithNumber("INSERT OR IGNORE INTO removals(key) SELECT key FROM item_keys WHERE item = ?", number);
+    ExecWithNumber("DELETE FROM item_keys WHERE item = ?", number);
+  }
+}
+
+std::vector<std::string> Store::PendingRemovals() const {
+  return Guarded([&] {
+    std::vector<std::string> keys;
+    Statement& st = Prepare("SELECT key FROM removals ORDER BY seq");
+    ResetOnExit done(st);
+    while (st.Step()) keys.push_back(st.ColumnText(0));
+    return keys;
+  });
+}
+
+void Store::ClearRemovals(const std::vector<std::string>& keys) {
+  if (keys.empty()) return;
+  Guarded([&] {
+    Transaction tx(db_);
+    for (const auto& key : keys) Prepare("DELETE FROM removals WHERE key = ?").BindText(1, key).Run();
+    tx.Commit();
+  });
 }
 
 void Store::UpdateItem(const ItemRecord& record, bool attachments) {
@@ -942,11 +993,16 @@ void Store::MoveItem(std::uint32_t number, std::uint32_t folder) {
   it->second.seq = seq;
 }
 
-void Store::DeleteItem(std::uint32_t number) {
+void Store::DeleteItem(std::uint32_t number, bool queueRemoval) {
   auto it = items_.find(number);
   if (it == items_.end()) throw HostError(kMovedOrDeletedMessage);
   Guarded([&] {
     Transaction tx(db_);
+    if (queueRemoval) {
+      QueueRemovals(false, number);
+    } else {
+      ExecWithNumber("DELETE FROM item_keys WHERE item = ?", number);
+    }
     ExecWithNumber("DELETE FROM attachments WHERE item = ?", number);
     if (ExecWithNumber("DELETE FROM items WHERE number = ?", number) == 0) throw HostError(kMovedOrDeletedMessage);
     tx.Commit();

@@ -117,7 +117,12 @@ class Store {
   void UpdateItem(const ItemRecord& record, bool attachments);
   void SetUnread(std::uint32_t number, bool unread);
   void MoveItem(std::uint32_t number, std::uint32_t folder);
-  void DeleteItem(std::uint32_t number);
+  // Deletes the item for good. An item that arrived from a transport keeps
+  // its key (InsertArrived's) wherever it is moved within the store; deleting
+  // it puts that key in the removal queue, in the same transaction, so that
+  // the transport deletes the message too. `queueRemoval` false (the item
+  // lives on in another store) forgets the key instead.
+  void DeleteItem(std::uint32_t number, bool queueRemoval = true);
 
   // Mail arriving from a transport, stored exactly once. `key` is the
   // transport's unique name of the message. InsertArrived adds the record as
@@ -130,6 +135,14 @@ class Store {
   // Removes the key's record, if any; the item stays.
   void ForgetArrived(const std::string& key);
 
+  // The keys of arrived items deleted for good that the transport has not
+  // deleted yet, oldest first (asks the file: another process may have
+  // added some).
+  std::vector<std::string> PendingRemovals() const;
+  // Takes the keys out of the removal queue, all in one transaction; keys
+  // not in it are passed over.
+  void ClearRemovals(const std::vector<std::string>& keys);
+
  private:
   enum class FileState { kStore, kNoLayout, kNoFolders };
   Store() = default;
@@ -139,7 +152,8 @@ class Store {
   void Exec(const char* sql);
   FileState Validate();
   bool CreateLayout(StoreLayout layout);
-  void EnsureArrivedTable();
+  void EnsureArrivedTables();
+  void QueueRemovals(bool wholeFolder, std::int64_t number);
   bool HasTable(const char* name) const;
   void Load();
   std::uint32_t NextNumber();

@@ -22,6 +22,9 @@ using ::testing::HasSubstr;
 struct Model {
   std::uint32_t inbox = 0, contacts = 0, team = 0, sub = 0, other = 0;
   std::uint32_t plain = 0, withAttachments = 0, inSub = 0;
+  // Arrived from a transport: one in the Inbox, one below Team; one more was
+  // deleted for good, so that its key waits in the removal queue.
+  std::uint32_t arrived = 0, arrivedInTeam = 0;
 };
 
 Model Fill(detail::Store& s) {
@@ -35,6 +38,9 @@ Model Fill(detail::Store& s) {
   m.withAttachments = s.InsertItem(StoreFileTest::Contact(m.team, "Attached", 3));
   s.InsertItem(StoreFileTest::Contact(m.team, "Second", 1));
   m.inSub = s.InsertItem(StoreFileTest::Contact(m.sub, "Deep", 2));
+  m.arrived = s.InsertArrived(StoreFileTest::Contact(m.inbox, "Arrived", 1), "key-inbox");
+  m.arrivedInTeam = s.InsertArrived(StoreFileTest::Contact(m.team, "Arrived too"), "key-team");
+  s.DeleteItem(s.InsertArrived(StoreFileTest::Contact(m.inbox, "Gone"), "key-gone"));
   return m;
 }
 
@@ -65,6 +71,9 @@ const std::vector<Operation>& Operations() {
       {"UpdateItem", [](auto& s, auto& m) { s.UpdateItem(Renamed(s, m.plain, "Changed", false), false); }},
       {"DeleteFolderTree", [](auto& s, auto& m) { s.DeleteFolderTree(m.team); }},
       {"DeleteItem with attachments", [](auto& s, auto& m) { s.DeleteItem(m.withAttachments); }},
+      {"DeleteItem of an arrived item", [](auto& s, auto& m) { s.DeleteItem(m.arrived); }},
+      {"DeleteItem of an arrived item that lives on elsewhere", [](auto& s, auto& m) { s.DeleteItem(m.arrived, false); }},
+      {"ClearRemovals", [](auto& s, auto&) { s.ClearRemovals({"key-gone", "never-queued"}); }},
       {"MoveItem", [](auto& s, auto& m) { s.MoveItem(m.plain, m.sub); }},
       {"SetUnread", [](auto& s, auto& m) { s.SetUnread(m.plain, true); }},
       {"CreateFolder", [](auto& s, auto& m) { s.CreateFolder(m.sub, "Newest", kMailItemType, FolderRole::kNone); }},
@@ -113,6 +122,7 @@ TEST_F(StoreFailureTest, AChangeFailingAtAnyStepLeavesFileAndMemoryAsTheyWere) {
       EXPECT_EQ(Describe(*s), before) << "memory";
       EXPECT_EQ(Describe(*OpenStore(name), false), Describe(*s, false)) << "file";
       EXPECT_FALSE(s->HasArrived("arrived-key"));
+      EXPECT_EQ(s->PendingRemovals(), std::vector<std::string>{"key-gone"});
       // The failed attempt left no trace: not even a number or a place in a folder.
       op.run(*s, m);
       EXPECT_EQ(Describe(*s), expected) << "done again";
@@ -121,6 +131,73 @@ TEST_F(StoreFailureTest, AChangeFailingAtAnyStepLeavesFileAndMemoryAsTheyWere) {
       std::filesystem::remove(dir_ / name);
     }
   }
+}
+
+using RemovalQueueTest = StoreFileTest;
+
+// An arrived item keeps its key wherever it is moved in the store; deleting
+// it for good queues the key, and the queue lives in the file until the keys
+// are cleared.
+TEST_F(RemovalQueueTest, OnlyDeletingForGoodQueuesTheKey) {
+  auto s = OpenStore("queue.pst");
+  const auto inbox = s->FolderByRole(FolderRole::kInbox);
+  const auto deleted = s->FolderByRole(FolderRole::kDeleted);
+  const auto sub = s->CreateFolder(inbox, "Sub", kMailItemType, FolderRole::kNone);
+  const auto first = s->InsertArrived(Contact(inbox, "First"), "mbox 7.1");
+  const auto second = s->InsertArrived(Contact(inbox, "Second"), "mbox 7.2");
+  const auto third = s->InsertArrived(Contact(sub, "Third"), "mbox 7.3");
+  const auto plain = s->InsertItem(Contact(sub, "Plain"));
+  s->ForgetArrived("mbox 7.1");  // acknowledged: the item keeps its key all the same
+  s->MoveItem(first, deleted);
+  s->MoveItem(second, sub);
+  EXPECT_TRUE(s->PendingRemovals().empty());
+
+  s->DeleteItem(first);
+  EXPECT_EQ(s->PendingRemovals(), std::vector<std::string>{"mbox 7.1"});
+  // A whole folder deleted for good queues the keys of its items, and only those.
+  s->MoveFolder(sub, deleted);
+  s->DeleteFolderTree(sub);
+  EXPECT_EQ(s->Item(plain), nullptr);
+  EXPECT_THAT(s->PendingRemovals(), ::testing::ElementsAre("mbox 7.1", "mbox 7.2", "mbox 7.3"));
+  (void)third;
+
+  s.reset();
+  s = OpenStore("queue.pst");
+  EXPECT_THAT(s->PendingRemovals(), ::testing::ElementsAre("mbox 7.1", "mbox 7.2", "mbox 7.3"));
+  s->ClearRemovals({"mbox 7.2", "not queued"});
+  EXPECT_THAT(OpenStore("queue.pst")->PendingRemovals(), ::testing::ElementsAre("mbox 7.1", "mbox 7.3"));
+  s->ClearRemovals({});
+  EXPECT_EQ(s->PendingRemovals().size(), 2u);
+}
+
+// An item that goes on living in another store leaves no removal behind; a
+// plain item never has one.
+TEST_F(RemovalQueueTest, ItemsWithoutAKeyForGoodQueueNothing) {
+  auto s = OpenStore("queue.pst");
+  const auto inbox = s->FolderByRole(FolderRole::kInbox);
+  const auto movedAway = s->InsertArrived(Contact(inbox, "Moved away"), "k1");
+  s->DeleteItem(movedAway, false);
+  s->DeleteItem(s->InsertItem(Contact(inbox, "Plain")));
+  EXPECT_TRUE(s->PendingRemovals().empty());
+  // The same number is never reused, but a key left behind would be found
+  // by a later item: there is none.
+  const auto again = s->InsertArrived(Contact(inbox, "Again"), "k2");
+  s->DeleteItem(again);
+  EXPECT_EQ(s->PendingRemovals(), std::vector<std::string>{"k2"});
+}
+
+// Stores written before arrived items kept their keys get the tables on open.
+TEST_F(RemovalQueueTest, OlderStoreFilesGetTheQueueOnOpen) {
+  const auto path = dir_ / "old.pst";
+  { OpenStore("old.pst"); }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE item_keys; DROP TABLE removals", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  auto s = OpenStore("old.pst");
+  EXPECT_TRUE(s->PendingRemovals().empty());
+  s->DeleteItem(s->InsertArrived(Contact(s->FolderByRole(FolderRole::kInbox), "New"), "key"));
+  EXPECT_EQ(OpenStore("old.pst")->PendingRemovals(), std::vector<std::string>{"key"});
 }
 
 using TwoStoresTest = StoreFileTest;
