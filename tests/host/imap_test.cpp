@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -99,15 +100,22 @@ TEST_F(ImapTest, WhatWasAcknowledgedIsNotFetchedAgain) {
     servers_->DropMessage("alice", Message("in " + std::to_string(i), "in" + std::to_string(i) + "@example.org"));
   }
   auto box = Mailbox("alice", servers_->ImapUrl(), "", false);  // STARTTLS, login by address
+  std::string third;
   {
     auto fetched = box->Fetch();
     ASSERT_EQ(fetched->Keys().size(), 3u);
-    EXPECT_EQ(Subjects(*fetched), (std::vector<std::string>{"in 1", "in 2", "in 3"}));
+    // Oldest first: by UID.
+    std::vector<std::uint64_t> uids;
+    for (const auto& k : fetched->Keys()) uids.push_back(std::stoull(k.substr(k.find('.') + 1)));
+    EXPECT_TRUE(std::is_sorted(uids.begin(), uids.end()));
+    const auto subjects = Subjects(*fetched);
+    EXPECT_THAT(subjects, ::testing::UnorderedElementsAre("in 1", "in 2", "in 3"));
+    third = subjects[2];
     auto a = fetched->Read(fetched->Keys()[0]);
     EXPECT_EQ(a.key, fetched->Keys()[0]);
     EXPECT_EQ(a.message.from.address, "bob@example.org");
-    EXPECT_EQ(a.message.messageId, "in1@example.org");
-    EXPECT_EQ(a.message.body, "Body of in 1\r\n");
+    EXPECT_EQ(a.message.messageId, "in" + subjects[0].substr(3) + "@example.org");
+    EXPECT_EQ(a.message.body, "Body of " + subjects[0] + "\r\n");
     EXPECT_THAT(fetched->Keys()[0], ::testing::MatchesRegex("[0-9]+\\.1"));
     fetched->Acknowledge(fetched->Keys()[0]);
     fetched->Acknowledge(fetched->Keys()[1]);
@@ -118,10 +126,10 @@ TEST_F(ImapTest, WhatWasAcknowledgedIsNotFetchedAgain) {
   EXPECT_EQ(prompts_, 1);
   EXPECT_EQ(Logins("alice"), 1) << "one connection and login for everything";
   auto again = box->Fetch();
-  EXPECT_EQ(Subjects(*again), std::vector<std::string>{"in 3"});
+  EXPECT_EQ(Subjects(*again), std::vector<std::string>{third});
   auto other = Mailbox("alice");
   auto fresh = other->Fetch();
-  EXPECT_EQ(Subjects(*fresh), std::vector<std::string>{"in 3"});
+  EXPECT_EQ(Subjects(*fresh), std::vector<std::string>{third});
   EXPECT_EQ(fresh->Keys(), again->Keys());
 }
 
@@ -131,14 +139,14 @@ TEST_F(ImapTest, ARenumberedMailboxHandsOverOnlyWhatWasNotTaken) {
   for (int i = 1; i <= 3; ++i) {
     servers_->DropMessage("bob", Message("old " + std::to_string(i), "old" + std::to_string(i) + "@example.org"));
   }
-  std::string before;
+  std::string before, untaken;
   {
     auto box = Mailbox("bob");
     auto fetched = box->Fetch();
     ASSERT_EQ(fetched->Keys().size(), 3u);
     before = fetched->Keys()[0].substr(0, fetched->Keys()[0].find('.'));
     // Two taken for good; the third read but never acknowledged.
-    EXPECT_EQ(Subjects(*fetched).size(), 3u);
+    untaken = Subjects(*fetched)[2];
     fetched->Acknowledge(fetched->Keys()[0]);
     fetched->Acknowledge(fetched->Keys()[1]);
   }
@@ -152,13 +160,36 @@ TEST_F(ImapTest, ARenumberedMailboxHandsOverOnlyWhatWasNotTaken) {
   servers_->DropMessage("bob", Message("new", "new@example.org"));
   auto box = Mailbox("bob");
   auto fetched = box->Fetch();
-  EXPECT_EQ(Subjects(*fetched), (std::vector<std::string>{"old 3", "new"}));
-  ASSERT_FALSE(fetched->Keys().empty());
+  const auto subjects = Subjects(*fetched);
+  EXPECT_THAT(subjects, ::testing::UnorderedElementsAre(untaken, "new"));
+  ASSERT_EQ(subjects.size(), 2u);
   EXPECT_THAT(fetched->Keys()[0], ::testing::Not(StartsWith(before + "."))) << "the mailbox was not renumbered";
-  fetched->Acknowledge(fetched->Keys()[0]);
+  fetched->Acknowledge(fetched->Keys()[subjects[0] == "new" ? 1 : 0]);
   fetched.reset();
   auto fresh = Mailbox("bob");
   EXPECT_EQ(Subjects(*fresh->Fetch()), std::vector<std::string>{"new"});
+}
+
+// A message that is no message at all is handed over as unreadable, with its
+// text, and taken like any other once acknowledged.
+TEST_F(ImapTest, AMessageThatDoesNotParseComesWithItsText) {
+  servers_->DropMessage("erin", "");
+  servers_->DropMessage("erin", Message("fine", "fine@example.org"));
+  auto box = Mailbox("erin");
+  auto fetched = box->Fetch();
+  ASSERT_EQ(fetched->Keys().size(), 2u);
+  auto first = fetched->Read(fetched->Keys()[0]);
+  auto second = fetched->Read(fetched->Keys()[1]);
+  auto& bad = first.unreadable.empty() ? second : first;
+  auto& good = first.unreadable.empty() ? first : second;
+  EXPECT_NE(bad.unreadable, "");
+  EXPECT_EQ(bad.rawText, "");
+  EXPECT_THAT(bad.location, StartsWith(servers_->ImapsUrl() + "/INBOX;UIDVALIDITY="));
+  EXPECT_EQ(good.message.subject, "fine");
+  fetched->Acknowledge(bad.key);
+  fetched.reset();
+  auto again = box->Fetch();
+  EXPECT_EQ(Subjects(*again), std::vector<std::string>{"fine"});
 }
 
 // Remove deletes on the server; keys of another numbering and UIDs no longer
@@ -172,6 +203,8 @@ TEST_F(ImapTest, RemoveDeletesOnTheServer) {
     auto fetched = box->Fetch();
     keys = fetched->Keys();
     ASSERT_EQ(keys.size(), 2u);
+    // keys[1] is the one to drop.
+    if (fetched->Read(keys[1]).message.subject != "drop") std::swap(keys[0], keys[1]);
     for (const auto& k : keys) fetched->Acknowledge(k);
   }
   const std::string validity = keys[1].substr(0, keys[1].find('.'));
@@ -224,6 +257,7 @@ TEST_F(ImapTest, FailuresAreOneLineErrors) {
     const char* why;
   } cases[] = {
       {"nothing listens", "dave", "imaps://127.0.0.1:1", "the server cannot be reached"},
+      {"unknown host", "dave", "imaps://no-such-host.invalid:993", "unknown host no-such-host.invalid"},
       {"no INBOX", "nobox", "", "there is no mailbox INBOX"},
   };
   for (const auto& c : cases) {

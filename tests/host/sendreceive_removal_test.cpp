@@ -92,6 +92,13 @@ TEST_F(RemoveForGoodTest, OnlyAFinalDeleteReachesTheTransportOnce) {
   EXPECT_TRUE(Asked().empty());
 
   ns_->GetItemFromID(id)->Delete();  // out of Deleted Items: for good
+  // Moved into another store the mail lives on: deleting it there, or its
+  // place here, asks nothing of the server.
+  ns_->AddStore((dir_ / "archive.pst").string());
+  auto archive = ns_->Folders()->Item(2);
+  ASSERT_NE(archive, nullptr);
+  auto moved = InboxItem("in 3")->Move(archive);
+  moved->Delete();
   Sync();
   EXPECT_TRUE(Errors().empty());
   EXPECT_THAT(Asked(), ElementsAre(ElementsAre("m1")));

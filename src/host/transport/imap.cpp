@@ -45,11 +45,12 @@ struct MessageKey {
   std::uint64_t uid = 0;
 };
 
-std::optional<std::uint64_t> Number(std::string_view s) {
+// A number of at most 32 bits (UIDs, UIDVALIDITY, sizes), not 0 unless `zero`.
+std::optional<std::uint64_t> Number(std::string_view s, bool zero = false) {
   std::uint64_t v = 0;
   if (s.empty() || s.size() > 10) return std::nullopt;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size() || v == 0 || v > 0xFFFFFFFFull) return std::nullopt;
+  if (ec != std::errc() || end != s.data() + s.size() || (v == 0 && !zero) || v > 0xFFFFFFFFull) return std::nullopt;
   return v;
 }
 
@@ -116,12 +117,13 @@ std::string_view StripParens(std::string_view w) {
 
 // The number that follows `name` in an untagged line "* <what> ..."; the
 // line must start with "* " and have `what` as its first or second word.
-std::optional<std::uint64_t> ItemAfter(std::string_view line, std::string_view what, std::string_view name) {
+std::optional<std::uint64_t> ItemAfter(std::string_view line, std::string_view what, std::string_view name,
+                                       bool zero = false) {
   auto words = Words(line);
   if (words.size() < 3 || words[0] != "*") return std::nullopt;
   if (!SameWord(words[1], what) && !SameWord(words[2], what)) return std::nullopt;
   for (std::size_t i = 1; i + 1 < words.size(); ++i) {
-    if (SameWord(StripParens(words[i]), name)) return Number(StripParens(words[i + 1]));
+    if (SameWord(StripParens(words[i]), name)) return Number(StripParens(words[i + 1]), zero);
   }
   return std::nullopt;
 }
@@ -434,7 +436,7 @@ class ImapMailbox::Impl::Fetched final : public FetchedMail {
     const std::string sizes = impl_.Perform(inbox, "UID FETCH " + std::to_string(k.uid) + " (RFC822.SIZE)",
                                             "the server refused to tell a message's size");
     for (auto line : Lines(sizes)) {
-      if (ItemAfter(line, "FETCH", "UID") == k.uid) size = ItemAfter(line, "FETCH", "RFC822.SIZE");
+      if (ItemAfter(line, "FETCH", "UID") == k.uid) size = ItemAfter(line, "FETCH", "RFC822.SIZE", true);
     }
     if (!size) impl_.Fail("the message " + key + " is no longer in INBOX");
     std::string raw;
@@ -449,7 +451,7 @@ class ImapMailbox::Impl::Fetched final : public FetchedMail {
         ids_[key] = ReadMime(head).messageId;
       } catch (const MimeError&) {
       }
-    } else if (raw.empty()) {
+    } else if (raw.empty() && *size > 0) {
       impl_.Fail("the message " + key + " is no longer in INBOX");
     } else {
       try {
