@@ -7,6 +7,7 @@
 
 #include "host/errors.hpp"
 #include "host/store.hpp"
+#include "host/transport/account_transport.hpp"
 #include "host/transport/post_office.hpp"
 #include "platform/textfile.hpp"
 
@@ -14,6 +15,60 @@ namespace host {
 namespace {
 
 std::filesystem::path ProfileFile(const std::filesystem::path& dir) { return dir / "profile.json"; }
+
+// The account's fields in profile.json, by name; empty ones are left out.
+struct AccountField {
+  const char* name;
+  std::string AccountSettings::*member;
+};
+constexpr AccountField kAccountFields[] = {
+    {"smtp", &AccountSettings::smtpUrl},
+    {"imap", &AccountSettings::imapUrl},
+    {"user", &AccountSettings::user},
+    {"passwordCommand", &AccountSettings::passwordCommand},
+    {"caFile", &AccountSettings::caFile},
+};
+
+nlohmann::json AccountJson(const AccountSettings& account) {
+  nlohmann::json j = nlohmann::json::object();
+  for (const auto& f : kAccountFields) {
+    if (!(account.*f.member).empty()) j[f.name] = account.*f.member;
+  }
+  return j;
+}
+
+// Writes the account into the profile's JSON: the "account" block, or none
+// when every setting is empty.
+void PutAccount(nlohmann::json& j, const AccountSettings& account) {
+  nlohmann::json block = AccountJson(account);
+  if (block.empty()) {
+    j.erase("account");
+  } else {
+    j["account"] = std::move(block);
+  }
+}
+
+// The account block of profile.json; a one-line reason when it is malformed.
+AccountSettings ReadAccount(const nlohmann::json& j) {
+  AccountSettings account;
+  if (!j.contains("account")) return account;
+  const auto& a = j["account"];
+  if (!a.is_object()) throw std::invalid_argument("the account settings are not an object");
+  for (const auto& f : kAccountFields) {
+    if (!a.contains(f.name)) continue;
+    if (!a[f.name].is_string()) throw std::invalid_argument(std::string("the account's \"") + f.name + "\" is not a text");
+    account.*f.member = a[f.name].get<std::string>();
+  }
+  // The servers must parse; the CA file is checked only when it is used, so
+  // that a profile whose file went away can still be opened and changed.
+  if (!account.smtpUrl.empty()) ParseMailServer(account.smtpUrl, ServerKind::kSmtp);
+  if (!account.imapUrl.empty()) ParseMailServer(account.imapUrl, ServerKind::kImap);
+  return account;
+}
+
+std::string Dump(const nlohmann::json& j) {
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
 
 }  // namespace
 
@@ -26,8 +81,10 @@ std::string Profile::InstallDirText() const {
 }
 
 Profile Profile::Create(const std::filesystem::path& dir, const std::string& displayName,
-                        const std::string& address, const std::filesystem::path& postOfficeDir) {
+                        const std::string& address, const std::filesystem::path& postOfficeDir,
+                        const AccountSettings& account) {
   if (Exists(dir)) throw HostError("A profile already exists in " + dir.string() + ".");
+  CheckAccountSettings(account);
   std::error_code ec;
   Profile p;
   p.dir_ = std::filesystem::absolute(dir, ec);
@@ -36,6 +93,7 @@ Profile Profile::Create(const std::filesystem::path& dir, const std::string& dis
   p.address_ = address;
   p.postOfficeDir_ = std::filesystem::absolute(postOfficeDir, ec);
   if (ec) p.postOfficeDir_ = postOfficeDir;
+  p.account_ = account;
   std::filesystem::create_directories(p.InstallDir(), ec);
   if (ec) throw HostError("The profile folder " + p.dir_.string() + " cannot be created: " + ec.message());
   // Nobody else may open or create the profile while it is being made.
@@ -63,9 +121,9 @@ Profile Profile::Create(const std::filesystem::path& dir, const std::string& dis
   j["name"] = displayName;
   j["address"] = address;
   j["transport"] = {{"kind", p.transportKind_}, {"dir", p.postOfficeDir_.string()}};
+  PutAccount(j, account);
   try {
-    platform::WriteTextFile(ProfileFile(p.dir_),
-                            j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+    platform::WriteTextFile(ProfileFile(p.dir_), Dump(j));
   } catch (const platform::FileError& e) {
     throw HostError(std::string("The profile cannot be written: ") + e.what());
   }
@@ -95,6 +153,14 @@ Profile Profile::Open(const std::filesystem::path& dir) {
     throw bad("the transport kind is not known");
   }
   if (!t.contains("dir") || !t["dir"].is_string()) throw bad("the post office folder is missing");
+  AccountSettings account;
+  try {
+    account = ReadAccount(j);
+  } catch (const std::invalid_argument& e) {
+    std::string why = e.what();
+    while (!why.empty() && why.back() == '.') why.pop_back();
+    throw bad(why);
+  }
   Profile p;
   p.dir_ = std::filesystem::absolute(dir, ec);
   if (ec) p.dir_ = dir;
@@ -102,6 +168,7 @@ Profile Profile::Open(const std::filesystem::path& dir) {
   p.address_ = j["address"].get<std::string>();
   p.transportKind_ = t["kind"].get<std::string>();
   p.postOfficeDir_ = t["dir"].get<std::string>();
+  p.account_ = std::move(account);
   return p;
 }
 
@@ -109,8 +176,29 @@ std::unique_ptr<platform::KeyStore> Profile::OpenKeyStore(platform::KeyStore::Sh
   return platform::KeyStore::Open(HivePath(), sharing);
 }
 
-std::unique_ptr<Transport> Profile::MakeTransport() const {
-  return std::make_unique<PostOfficeTransport>(postOfficeDir_);
+void Profile::SetAccount(const AccountSettings& account) {
+  CheckAccountSettings(account);
+  std::string text;
+  try {
+    text = platform::ReadTextFile(ProfileFile(dir_));
+  } catch (const platform::FileError& e) {
+    throw HostError(std::string("The profile cannot be read: ") + e.what());
+  }
+  nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  if (!j.is_object()) throw HostError(dir_.string() + " is not a profile: profile.json is not valid.");
+  PutAccount(j, account);
+  try {
+    platform::WriteTextFile(ProfileFile(dir_), Dump(j));
+  } catch (const platform::FileError& e) {
+    throw HostError(std::string("The profile cannot be written: ") + e.what());
+  }
+  account_ = account;
+}
+
+std::unique_ptr<Transport> Profile::MakeTransport(PasswordPrompt prompt, TransferProgress progress) const {
+  if (!account_.HasServers()) return std::make_unique<PostOfficeTransport>(postOfficeDir_);
+  return std::make_unique<AccountTransport>(address_, account_, postOfficeDir_, ImapStatePath(), std::move(prompt),
+                                            std::move(progress));
 }
 
 }  // namespace host
