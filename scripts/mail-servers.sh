@@ -168,8 +168,14 @@ start() {
     login_user=dovenull; internal_user=dovecot
     id "$login_user" >/dev/null 2>&1 && id "$internal_user" >/dev/null 2>&1 \
       || die "Dovecot's users dovenull and dovecot are missing"
-    # The unprivileged processes must reach their files below DIR.
+    # The unprivileged processes must reach their files below DIR, so every
+    # folder above DIR must let them through (o+x).
     chmod 711 "$dir"
+    local u
+    for u in "$internal_user" "$mail_user"; do
+      runuser -u "$u" -- test -x "$dir/." 2>/dev/null \
+        || die "$u cannot reach $dir: a folder above it does not let others through (chmod o+x it, or use a folder under /tmp)"
+    done
   else
     muid="$(id -u)"; mgid="$(id -g)"
     login_user="$(id -un)"; internal_user="$login_user"
