@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/account_terminal.hpp"
 #include "cli/commands.hpp"
 #include "cli/environment.hpp"
 #include "cli/errors.hpp"
@@ -21,6 +22,8 @@
 #include "cli/terminal_text.hpp"
 #include "host/errors.hpp"
 #include "host/profile.hpp"
+#include "host/profile_lock.hpp"
+#include "host/transport/account.hpp"
 #include "host/transport/mail_message.hpp"
 #include "platform/clipboard.hpp"
 #include "platform/clock.hpp"
@@ -44,6 +47,10 @@ struct Args {
   bool json = false;
 
   std::string newProfile, name, address, postOffice;
+  // The mail account's settings given on the command line; an empty value
+  // removes the setting.
+  std::optional<std::string> smtp, imap, user, passwordCommand, caFile;
+  std::string setProfile;
   std::string showProfile;
   std::string path;
   std::string folder, contact;
@@ -70,12 +77,21 @@ class Runner {
   Runner(const Args& args, std::istream& in, std::ostream& out, std::ostream& err)
       : args_(args),
         out_(out),
+        err_(err),
         transcript_(args.json ? err : out),
         user_(in, transcript_, Interactive(args, in), args.answers, plexisync::kProductTitle,
               plexisync::QuestionButtonCaptions()),
         home_(PlexisyncHome()) {
     const int fd = &transcript_ == &std::cout ? STDOUT_FILENO : &transcript_ == &std::cerr ? STDERR_FILENO : -1;
     if (fd >= 0 && isatty(fd) == 1) user_.SetTerminalOutput(true, TerminalColumns(fd));
+    // The account's password is asked at the terminal itself, never through
+    // prepared answers or a redirected input.
+    if (!args.batch && &in == &std::cin) {
+      passwordPrompt_ = [](const std::string& prompt) { return AskPasswordAtTerminal(prompt); };
+    }
+    if (&err == &std::cerr && isatty(STDERR_FILENO) == 1) {
+      transferProgress_ = TerminalTransferProgress(err, true, TerminalColumns(STDERR_FILENO));
+    }
   }
 
   const Args& args() const { return args_; }
@@ -101,7 +117,8 @@ class Runner {
 
   int WithSessionAt(const fs::path& dir, const std::function<int(ProfileSession&)>& command) {
     ProfileSession session(dir, SessionServices{user_, clock_, timeZone_, &shell_, &web_,
-                                                &platform::SystemClipboard(), nullptr});
+                                                &platform::SystemClipboard(), nullptr, passwordPrompt_,
+                                                transferProgress_});
     const int rc = command(session);
     session.Close();
     for (const auto& e : session.TakeEscapedErrors()) transcript_ << "An event handler failed: " << e << "\n";
@@ -128,6 +145,7 @@ class Runner {
 
   const Args& args_;
   std::ostream& out_;
+  std::ostream& err_;
   std::ostream& transcript_;
   platform::TerminalUser user_;
   fs::path home_;
@@ -135,6 +153,8 @@ class Runner {
   platform::SystemTimeZone timeZone_;
   platform::SystemShell shell_;
   platform::CurlWebClient web_{WebOptions()};
+  host::PasswordPrompt passwordPrompt_;
+  host::TransferProgress transferProgress_;
 
   static platform::CurlWebClient::Options WebOptions() {
     platform::CurlWebClient::Options options;
@@ -146,6 +166,22 @@ class Runner {
 using Action = std::function<int(Runner&)>;
 
 bool Blank(const std::string& s) { return platform::Trim(s).empty(); }
+
+// The account options given on the command line, applied to `account`.
+void ApplyAccountOptions(const Args& a, host::AccountSettings& account) {
+  if (a.smtp) account.smtpUrl = *a.smtp;
+  if (a.imap) account.imapUrl = *a.imap;
+  if (a.user) account.user = *a.user;
+  if (a.passwordCommand) account.passwordCommand = *a.passwordCommand;
+  if (a.caFile) account.caFile = *a.caFile;
+}
+
+bool AnyAccountOption(const Args& a) { return a.smtp || a.imap || a.user || a.passwordCommand || a.caFile; }
+
+void PrintAccountSummary(std::ostream& out, const host::AccountSettings& account) {
+  out << "Mail goes out through " << (account.smtpUrl.empty() ? "the post office" : account.smtpUrl)
+      << " and comes in from " << (account.imapUrl.empty() ? "the post office" : account.imapUrl) << "\n";
+}
 
 int CreateProfile(Runner& r) {
   const Args& a = r.args();
@@ -163,11 +199,68 @@ int CreateProfile(Runner& r) {
   if (host::Profile::Exists(dir)) throw CliError("profile already exists: " + a.newProfile);
   if (dir.has_parent_path()) fs::create_directories(dir.parent_path(), ec);
   fs::create_directories(postOffice, ec);
-  host::Profile::Create(dir, a.name, address, postOffice);
+  host::AccountSettings account;
+  ApplyAccountOptions(a, account);
+  host::Profile::Create(dir, a.name, address, postOffice, account);
   r.out() << "Created profile " << a.newProfile << " for " << a.name << " <" << address << "> in "
           << dir.string() << "\n";
+  if (account.HasServers()) PrintAccountSummary(r.out(), account);
   r.out() << "Starting the mail client for the first time\n";
   return r.WithSessionAt(dir, [](ProfileSession&) { return 0; });
+}
+
+// Adds the mail account's options. A value is checked as the command line
+// is read (a bad one is a command-line error that changes nothing).
+void AddAccountOptions(CLI::App* cmd, Args& a) {
+  auto check = [](auto apply) {
+    return [apply](std::string& value) -> std::string {
+      host::AccountSettings one;
+      apply(one, value);
+      try {
+        host::CheckAccountSettings(one);
+      } catch (const std::invalid_argument& e) {
+        return e.what();
+      }
+      return {};
+    };
+  };
+  cmd->add_option("--smtp", a.smtp,
+                  "SMTP server to send through: smtps://HOST[:PORT] (TLS, port 465) or smtp://HOST[:PORT] "
+                  "(STARTTLS, port 587); \"\" removes it (mail then goes through the post office)")
+      ->check(CLI::Validator(check([](host::AccountSettings& s, const std::string& v) { s.smtpUrl = v; }), "URL"));
+  cmd->add_option("--imap", a.imap,
+                  "IMAP server to receive from (its INBOX): imaps://HOST[:PORT] (TLS, port 993) or "
+                  "imap://HOST[:PORT] (STARTTLS, port 143); \"\" removes it")
+      ->check(CLI::Validator(check([](host::AccountSettings& s, const std::string& v) { s.imapUrl = v; }), "URL"));
+  cmd->add_option("--user", a.user, "Login name on the servers (default: the profile's address)")
+      ->check(CLI::Validator(check([](host::AccountSettings& s, const std::string& v) { s.user = v; }), "USER"));
+  cmd->add_option("--password-command", a.passwordCommand,
+                  "Command (run by /bin/sh -c) whose first output line is the password; without it the "
+                  "password is asked at the terminal at each send-receive. The password is never stored")
+      ->check(CLI::Validator(
+          check([](host::AccountSettings& s, const std::string& v) { s.passwordCommand = v; }), "CMD"));
+  cmd->add_option("--ca-file", a.caFile, "Certificates to trust for the servers (default: the system's)")
+      ->check(CLI::Validator(check([](host::AccountSettings& s, const std::string& v) { s.caFile = v; }), "FILE"));
+}
+
+int SetProfile(Runner& r) {
+  const Args& a = r.args();
+  const std::string name = a.setProfile.empty() ? r.ProfileName() : a.setProfile;
+  const fs::path dir = r.ExistingProfileDir(name);
+  if (!AnyAccountOption(a)) throw CliError("nothing to change: give --smtp, --imap, --user, --password-command or --ca-file");
+  // Nobody else works on the profile while its file is rewritten.
+  host::ProfileLock lock = host::ProfileLock::Acquire(dir);
+  host::Profile profile = host::Profile::Open(dir);
+  host::AccountSettings account = profile.Account();
+  ApplyAccountOptions(a, account);
+  try {
+    profile.SetAccount(account);
+  } catch (const std::invalid_argument& e) {
+    throw CliError(e.what());
+  }
+  r.out() << "Changed the mail account of profile " << name << "\n";
+  PrintAccountSummary(r.out(), account);
+  return 0;
 }
 
 // Adds a "--json" flag for machine-readable output.
@@ -199,7 +292,13 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
     c->add_option("--name", a.name, "The person's display name")->required();
     c->add_option("--address", a.address, "The person's e-mail address")->required();
     c->add_option("--post-office", a.postOffice, "Post office folder (default $PLEXISYNC_HOME/postoffice)");
+    AddAccountOptions(c, a);
     on(c, [](Runner& r) { return CreateProfile(r); });
+
+    auto* st = profile->add_subcommand("set", "Change the profile's mail account");
+    st->add_option("PROFILE", a.setProfile, "Profile to change (default: the chosen profile)");
+    AddAccountOptions(st, a);
+    on(st, [](Runner& r) { return SetProfile(r); });
 
     auto* s = profile->add_subcommand("show", "Show the profile's settings");
     s->add_option("PROFILE", a.showProfile, "Profile to show (default: the chosen profile)");

@@ -24,7 +24,7 @@ ProfileSession::ProfileSession(const std::filesystem::path& profileDir, SessionS
   keys_ = profile_->OpenKeyStore(platform::KeyStore::Sharing::kSoleUser);
   host::Transport* transport = services_.transport;
   if (!transport) {
-    ownTransport_ = profile_->MakeTransport();
+    ownTransport_ = profile_->MakeTransport(services_.passwordPrompt, services_.transferProgress);
     transport = ownTransport_.get();
   }
   app_ = std::make_unique<host::Application>(

@@ -51,6 +51,10 @@ struct SessionServices {
   platform::Clipboard* clipboard = nullptr;
   // When set, used instead of the transport the profile names (tests).
   host::Transport* transport = nullptr;
+  // For the transport the profile names: asks for the mail account's
+  // password (unset: nobody to ask) and shows how a transfer goes.
+  host::PasswordPrompt passwordPrompt = {};
+  host::TransferProgress transferProgress = {};
 };
 
 struct SessionOptions {
