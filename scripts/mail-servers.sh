@@ -15,7 +15,9 @@
 #   run/ state/     Dovecot's base_dir and state_dir
 #   log/            dovecot.log and smtp.log
 #   servers.env     shell-sourceable: IMAPS_PORT IMAP_PORT SMTPS_PORT SMTP_PORT
-#                   CA_FILE MAIL_DIR DOVECOT_PID SMTP_PID MAIL_UID MAIL_GID
+#                   CA_FILE MAIL_DIR MAIL_DOMAIN MAIL_UID MAIL_GID DOVECOT_PID
+#                   SMTP_PID USERS_FILE DOVECOT_INSTANCE (the title prefix of
+#                   Dovecot's processes)
 # and returns once every port accepts connections (non-zero exit and the
 # logs' tail when a server does not come up).
 #
@@ -212,6 +214,9 @@ start() {
     chmod 640 "$dir/dovecot/passwd"
   fi
 
+  # Dovecot's processes are titled "dovecot-<instance>/<service>": unique per DIR.
+  local instance
+  instance="plexisync-$(basename "$dir")-$(printf '%s' "$dir" | cksum | cut -d' ' -f1)"
   local attempt ports imaps_port imap_port smtps_port smtp_port smtp_pid dovecot_pid
   for attempt in 1 2 3; do
     read -r imaps_port imap_port smtps_port smtp_port <<<"$(free_ports)"
@@ -221,7 +226,7 @@ protocols = imap
 listen = 127.0.0.1
 base_dir = $dir/run
 state_dir = $dir/state
-instance_name = plexisync-$(basename "$dir")
+instance_name = $instance
 log_path = $dir/log/dovecot.log
 info_log_path = $dir/log/dovecot.log
 auth_verbose = yes
@@ -328,6 +333,7 @@ MAIL_GID=$mgid
 DOVECOT_PID=$dovecot_pid
 SMTP_PID=$smtp_pid
 USERS_FILE=$dir/users
+DOVECOT_INSTANCE=dovecot-$instance
 EOF
   mv "$dir/servers.env.tmp" "$dir/servers.env"
 }

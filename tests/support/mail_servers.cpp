@@ -116,6 +116,7 @@ MailServers::MailServers(const std::vector<std::string>& extraUsers)
     mailUid_ = ToInt(env, "MAIL_UID");
     mailGid_ = ToInt(env, "MAIL_GID");
     caFile_ = env.at("CA_FILE");
+    instanceName_ = env.at("DOVECOT_INSTANCE");
     mailDir_ = env.at("MAIL_DIR");
     std::istringstream users(ReadFile(dir_ / "users"));
     for (std::string line; std::getline(users, line);) {
@@ -155,8 +156,6 @@ std::string MailServers::ImapsUrl() const { return "imaps://127.0.0.1:" + std::t
 std::string MailServers::ImapUrl() const { return "imap://127.0.0.1:" + std::to_string(imapPort_); }
 std::string MailServers::SmtpsUrl() const { return "smtps://127.0.0.1:" + std::to_string(smtpsPort_); }
 std::string MailServers::SmtpUrl() const { return "smtp://127.0.0.1:" + std::to_string(smtpPort_); }
-
-std::string MailServers::InstanceName() const { return "dovecot-plexisync-" + dir_.filename().string(); }
 
 const std::string& MailServers::Password(const std::string& user) const {
   auto it = passwords_.find(user);

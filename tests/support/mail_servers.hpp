@@ -60,13 +60,14 @@ class MailServers {
   int DovecotPid() const { return dovecotPid_; }
   int SmtpPid() const { return smtpPid_; }
   // Dovecot's instance name: its processes are titled "<name>/<service>".
-  std::string InstanceName() const;
+  const std::string& InstanceName() const { return instanceName_; }
 
   // Stops both servers now (a server that is down); the destructor does too.
   void Stop();
 
  private:
   std::filesystem::path script_, dir_, caFile_, mailDir_;
+  std::string instanceName_;
   int imapsPort_ = 0, imapPort_ = 0, smtpsPort_ = 0, smtpPort_ = 0;
   int dovecotPid_ = 0, smtpPid_ = 0;
   int mailUid_ = -1, mailGid_ = -1;
