@@ -37,6 +37,7 @@
 // SendReceive.MarkSending, .Unmark, .MoveToSent, .StoreArrived,
 // .Acknowledge, .ForgetArrived, .RemoveForGood, .ClearRemovals.
 #include <algorithm>
+#include <set>
 
 #include "host/core.hpp"
 #include "host/transport/mail_message.hpp"
@@ -296,9 +297,11 @@ void SendReceiveRun::RemoveDeleted(const std::string& mailbox) {
     if (keys.empty()) return;
     Step("SendReceive.RemoveForGood");
     std::vector<std::string> gone = core_.services.transport.RemoveForGood(mailbox, keys);
+    // Only keys that were asked for leave the queue.
+    const std::set<std::string> asked(keys.begin(), keys.end());
     std::vector<std::string> clear;
     for (const std::string& k : gone) {
-      if (std::find(keys.begin(), keys.end(), k) != keys.end()) clear.push_back(prefix + k);
+      if (asked.count(k)) clear.push_back(prefix + k);
     }
     Step("SendReceive.ClearRemovals");
     store_->ClearRemovals(clear);
