@@ -637,7 +637,9 @@ int RunPlexisync(int argc, char** argv, std::istream& in, std::ostream& out, std
                "plexisync"};
   app.footer(
       "Profiles live under $PLEXISYNC_HOME (default ~/.local/share/plexisync) and exchange mail through "
-      "its post office. Questions are printed and answered by --answer options in order, at the terminal, "
+      "its post office, or through a mail account's SMTP and IMAP servers (profile set --smtp, --imap); the "
+      "account's password comes from its --password-command or is asked at the terminal, and is never stored. "
+      "Questions are printed and answered by --answer options in order, at the terminal, "
       "or else with the answer that changes nothing.\n"
       "Exit codes: 0 success, 1 the command failed, 2 bad command line.");
   app.require_subcommand(1);

@@ -196,7 +196,7 @@ TEST(PasswordSourceTest, CommandOutputAndFailures) {
       {"printf '\\nlater'", nullptr, "printed nothing"},
       {"kill -9 $$", nullptr, "signal 9"},
       {"head -c 100000 /dev/zero", nullptr, "more than 64 KiB"},
-      {"/no/such/program", nullptr, "exit code 127"},
+      {"/no/such/program 2>/dev/null", nullptr, "exit code 127"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);

@@ -65,8 +65,8 @@ struct SmtpSender::Impl {
   struct Transfer {
     std::string_view text;
     std::size_t offset = 0;
-    // The last SMTP command sent (its verb and argument; never an AUTH
-    // argument) and the server's last reply line.
+    // The last SMTP command sent, by its kind ("RCPT", "MAIL", "DATA",
+    // "AUTH"...; never its text) and the server's last reply line.
     std::string lastCommand;
     std::string lastReply;
     // The recipient of the last RCPT TO.
@@ -91,22 +91,24 @@ struct SmtpSender::Impl {
     auto* t = static_cast<Transfer*>(user);
     std::string_view text(data, size);
     if (type == CURLINFO_HEADER_OUT) {
-      std::string line = Trim(text.substr(0, text.find('\n')));
-      const std::string upper = LowerAscii(line.substr(0, 8));
-      if (upper.starts_with("auth")) {
-        t->lastCommand = "AUTH";
-      } else if (upper.starts_with("rcpt to:")) {
-        t->lastCommand = OneLine(line);
+      // Only the commands whose refusal is told apart are kept; anything
+      // else (an AUTH command and the base64 lines that continue it) is
+      // recorded as "AUTH" and never with its text.
+      const std::string line = Trim(text.substr(0, text.find('\n')));
+      const std::string lower = LowerAscii(line);
+      if (lower.starts_with("rcpt to:")) {
+        t->lastCommand = "RCPT";
         std::string addr = Trim(line.substr(8));
         if (addr.size() >= 2 && addr.front() == '<' && addr.back() == '>') addr = addr.substr(1, addr.size() - 2);
-        t->lastRecipient = addr;
-      } else if (!line.empty() && upper != std::string(upper.size(), ' ')) {
-        // Continuation lines of an AUTH exchange are bare base64: never kept.
-        const bool knownVerb = upper.starts_with("ehlo") || upper.starts_with("helo") ||
-                               upper.starts_with("mail fro") || upper.starts_with("data") ||
-                               upper.starts_with("starttls") || upper.starts_with("quit") ||
-                               upper.starts_with("rset") || upper.starts_with("noop");
-        t->lastCommand = knownVerb ? OneLine(line) : "AUTH";
+        t->lastRecipient = OneLine(addr);
+      } else if (lower.starts_with("mail from:")) {
+        t->lastCommand = "MAIL";
+      } else if (lower == "data" || lower == "starttls" || lower == "quit" || lower == "rset" || lower == "noop") {
+        t->lastCommand = lower == "data" ? "DATA" : lower;
+      } else if (lower.starts_with("ehlo ") || lower.starts_with("helo ")) {
+        t->lastCommand = "EHLO";
+      } else if (!line.empty()) {
+        t->lastCommand = "AUTH";
       }
     } else if (type == CURLINFO_HEADER_IN) {
       // A reply may span lines ("250-..."); its last line ends it.
@@ -189,13 +191,13 @@ struct SmtpSender::Impl {
       case CURLE_WEIRD_SERVER_REPLY:
         if (!t.refusal.empty() || response >= 400) {
           const std::string& cmd = t.refusal.empty() ? t.lastCommand : t.refusedCommand;
-          if (LowerAscii(cmd).starts_with("rcpt")) {
+          if (cmd == "RCPT") {
             return "recipient refused: " + (t.refusal.empty() ? t.lastRecipient : t.refusedRecipient) + said;
           }
-          if (LowerAscii(cmd).starts_with("mail fro")) return "sender refused: " + account + said;
-          if (LowerAscii(cmd).starts_with("data") || t.offset > 0) return "message refused" + said;
-          if (cmd == "AUTH") return "login failed" + said;
-          if (LowerAscii(cmd).starts_with("starttls")) return "TLS refused" + said;
+          if (cmd == "MAIL") return "sender refused: " + account + said;
+          if (cmd == "DATA" || t.offset > 0) return "message refused" + said;
+          if (cmd == "AUTH") return "login refused" + said;
+          if (cmd == "starttls") return "TLS refused" + said;
         }
         return "connection failed: " + detail + said;
       default:
