@@ -535,5 +535,27 @@ TEST_F(SmtpTest, AccountTransportSendsThroughTheServerAndReadsOtherMailboxesFrom
   EXPECT_EQ(fetched->Keys().size(), 1u);
 }
 
+TEST_F(SmtpTest, AccountTransportAsksOnePasswordForBothServers) {
+  const std::string runs = (dir_ / "runs").string();
+  AccountSettings s;
+  s.smtpUrl = servers_->SmtpUrl();
+  s.imapUrl = servers_->ImapsUrl();
+  s.user = "bob";
+  s.passwordCommand = "echo run >> '" + runs + "'; echo '" + servers_->Password("bob") + "'";
+  s.caFile = servers_->CaFile().string();
+  AccountTransport transport(servers_->Address("bob"), s, dir_ / "po", dir_ / "imap-state.db", {}, {});
+  const std::vector<std::string> to{servers_->Address("carol")};
+  transport.Send(Letter(servers_->Address("bob"), to, "from bob"), to);
+  const std::size_t waiting = servers_->ReadMessages("bob").size();
+  servers_->DropMessage("bob", "From: dave@example.org\r\nTo: bob@example.org\r\nSubject: in the INBOX\r\n"
+                               "Message-ID: <inbox-1@example.org>\r\n\r\nHello\r\n");
+  // The profile's own address is the account's INBOX (any case); other
+  // addresses are the post office's.
+  auto fetched = transport.Fetch("BOB@example.org");
+  EXPECT_EQ(fetched->Keys().size(), waiting + 1);
+  EXPECT_TRUE(transport.Fetch("carol@example.org")->Keys().empty());
+  EXPECT_EQ(platform::ReadTextFile(runs), "run\n");
+}
+
 }  // namespace
 }  // namespace host
