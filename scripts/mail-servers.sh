@@ -64,6 +64,11 @@ wait_gone() {
   ! alive "$pid"
 }
 
+# Whether process $1 runs with the argument $2 on its command line.
+runs_with() {
+  alive "$1" && tr '\0' '\n' <"/proc/$1/cmdline" 2>/dev/null | grep -qxF -- "$2"
+}
+
 stop_pid() {
   local pid="$1"
   [ -n "$pid" ] && alive "$pid" || return 0
@@ -77,9 +82,9 @@ stop() {
   local pid
   if [ -f "$dir/run/master.pid" ]; then
     pid="$(cat "$dir/run/master.pid" 2>/dev/null || true)"
-    # Only our Dovecot: its pid file is in our base_dir, and the process must
-    # still be a dovecot.
-    if [ -n "$pid" ] && grep -q dovecot "/proc/$pid/comm" 2>/dev/null; then
+    # Only our Dovecot: the process must still be the one started with our
+    # configuration.
+    if [ -n "$pid" ] && runs_with "$pid" "$dir/dovecot/dovecot.conf"; then
       # Dovecot's master lingers a second or two after SIGTERM; its processes
       # form their own process group (the master's session), which is killed
       # after a short grace.
@@ -105,7 +110,7 @@ stop() {
   fi
   if [ -f "$dir/smtp.pid" ]; then
     pid="$(cat "$dir/smtp.pid" 2>/dev/null || true)"
-    if [ -n "$pid" ] && grep -q smtp_server.py "/proc/$pid/cmdline" 2>/dev/null; then stop_pid "$pid"; fi
+    if [ -n "$pid" ] && runs_with "$pid" "$dir/users"; then stop_pid "$pid"; fi
     rm -f "$dir/smtp.pid"
   fi
 }
