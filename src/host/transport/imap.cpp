@@ -190,8 +190,9 @@ struct ImapMailbox::Impl {
   Connection db;
   // Set when the server refused the last custom request.
   bool refused = false;
-  // The last line the server answered that was not an untagged one: the
-  // server's own words for a refusal.
+  // The first tagged NO or BAD answer of the request: the server's own words
+  // for a refusal (later lines, such as the answer to LOGOUT, say nothing
+  // about it).
   std::string serverLine;
   std::string body;
   std::uint64_t limit = 0;
@@ -226,8 +227,13 @@ struct ImapMailbox::Impl {
     if (type != CURLINFO_HEADER_IN) return 0;
     auto* impl = static_cast<Impl*>(self);
     for (auto line : Lines(std::string_view(data, size))) {
-      if (line.empty() || line.substr(0, 2) == "* " || line.front() == '+') continue;
-      impl->serverLine = OneLine(line);
+      if (!impl->serverLine.empty() || line.empty() || line.substr(0, 2) == "* " || line.front() == '+') continue;
+      const auto space = line.find(' ');
+      if (space == std::string_view::npos) continue;
+      const std::string_view status = line.substr(space + 1, 4);
+      if (status == "NO" || status.substr(0, 3) == "NO " || status == "BAD" || status.substr(0, 4) == "BAD ") {
+        impl->serverLine = OneLine(line);
+      }
     }
     return 0;
   }
