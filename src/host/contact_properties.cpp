@@ -105,8 +105,22 @@ PropertySchema::PropertySchema(std::string itemKind, std::vector<PropertyDef> de
   for (std::size_t i = 0; i < defs_.size(); ++i) index_.emplace(platform::FoldCase(defs_[i].name), i);
 }
 
+std::size_t PropertySchema::FoldedHash::operator()(std::string_view s) const noexcept {
+  // FNV-1a over the ASCII-folded bytes.
+  std::size_t h = 14695981039346656037ull;
+  for (char c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  return h;
+}
+
+bool PropertySchema::FoldedEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+  return platform::EqualsIgnoreCase(a, b);
+}
+
 std::optional<std::size_t> PropertySchema::IndexOf(std::string_view name) const {
-  auto it = index_.find(platform::FoldCase(name));
+  auto it = index_.find(name);
   if (it == index_.end()) return std::nullopt;
   return it->second;
 }

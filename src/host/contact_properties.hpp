@@ -42,7 +42,17 @@ class PropertySchema {
  private:
   std::string kind_;
   std::vector<PropertyDef> defs_;
-  std::unordered_map<std::string, std::size_t> index_;
+  // Looked up without case and without making a folded copy of the name:
+  // every property access goes through here.
+  struct FoldedHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept;
+  };
+  struct FoldedEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+  };
+  std::unordered_map<std::string, std::size_t, FoldedHash, FoldedEqual> index_;
 };
 
 // Contact items: the fields of the contact record in their order, then

@@ -1,4 +1,5 @@
 // Contact and mail items, attachments and the safe-item objects.
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -33,7 +34,21 @@ bool Item::IsContact() const { return kind_ == static_cast<int>(ItemKind::kConta
 bool Item::IsMail() const { return kind_ == static_cast<int>(ItemKind::kMail); }
 const char* Item::ClassName() const { return IsContact() ? "ContactItem" : "MailItem"; }
 
-void Item::Check(const char* method) const { core_->Check(std::string(ClassName()) + "." + method); }
+void Item::Check(const char* method) const {
+  // Every property access passes here: the operation's name is put together
+  // on the stack rather than in a new string.
+  const std::string_view cls = ClassName();
+  const std::string_view name = method;
+  char buf[128];
+  if (cls.size() + 1 + name.size() <= sizeof buf) {
+    std::memcpy(buf, cls.data(), cls.size());
+    buf[cls.size()] = '.';
+    std::memcpy(buf + cls.size() + 1, name.data(), name.size());
+    core_->Check(std::string_view(buf, cls.size() + 1 + name.size()));
+  } else {
+    core_->Check(std::string(cls) + "." + method);
+  }
+}
 
 const ItemRecord& Item::Current() const {
   RequireOpen(*store_);

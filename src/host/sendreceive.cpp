@@ -220,9 +220,11 @@ bool SendReceiveRun::MoveToSent(std::uint32_t n, const std::string& subject) {
 }
 
 void SendReceiveRun::Send(std::uint32_t n) {
-  const ItemRecord original = *store_->Item(n);
+  // What is written back (the mark, or the mail as it was) never includes
+  // the attachments: they are copied only into the message.
+  MailMessage m = ToMessage(*store_->Item(n), core_, now_);
+  const ItemRecord original = WithoutAttachments(*store_->Item(n));
   const std::string subject = Quoted(original);
-  MailMessage m = ToMessage(original, core_, now_);
 
   ItemRecord marked = original;
   marked.submitted = false;

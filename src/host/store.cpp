@@ -937,10 +937,11 @@ void Store::ClearRemovals(const std::vector<std::string>& keys) {
 void Store::UpdateItem(const ItemRecord& record, bool attachments) {
   auto it = items_.find(record.number);
   if (it == items_.end()) throw HostError(kMovedOrDeletedMessage);
-  ItemRecord copy = record;
+  // The attachments kept in memory move over once the file has the change,
+  // rather than being copied.
+  ItemRecord copy = attachments ? record : WithoutAttachments(record);
   copy.folder = it->second.folder;
   copy.seq = it->second.seq;
-  if (!attachments) copy.attachments = it->second.attachments;
   Guarded([&] {
     Transaction tx(db_);
     Statement& st = Prepare(
@@ -952,6 +953,7 @@ void Store::UpdateItem(const ItemRecord& record, bool attachments) {
     if (attachments) WriteAttachments(copy);
     tx.Commit();
   });
+  if (!attachments) copy.attachments = std::move(it->second.attachments);
   it->second = std::move(copy);
   Touch(it->second.folder);
 }

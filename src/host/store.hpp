@@ -51,6 +51,22 @@ struct ItemRecord {
   std::vector<AttachmentData> attachments;
 };
 
+// A copy of everything but the attachments (which may be megabytes).
+inline ItemRecord WithoutAttachments(const ItemRecord& r) {
+  ItemRecord c;
+  c.number = r.number;
+  c.folder = r.folder;
+  c.seq = r.seq;
+  c.kind = r.kind;
+  c.messageClass = r.messageClass;
+  c.unread = r.unread;
+  c.created = r.created;
+  c.modified = r.modified;
+  c.submitted = r.submitted;
+  c.props = r.props;
+  return c;
+}
+
 struct FolderRecord {
   std::uint32_t number = 0;
   std::uint32_t parent = 0;  // 0 for the store's top folder

@@ -109,7 +109,9 @@ std::filesystem::path TempNameFor(const std::filesystem::path& path) {
 
 }  // namespace
 
-void WriteTextFile(const std::filesystem::path& path, std::string_view text) {
+namespace {
+
+void WriteWhole(const std::filesystem::path& path, std::string_view text, bool durable) {
   if (path.empty() || !path.has_filename()) throw FileError("Invalid file name", path);
   struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0;
@@ -146,10 +148,16 @@ void WriteTextFile(const std::filesystem::path& path, std::string_view text) {
   // The replacement keeps the permissions of the file it replaces.
   if (exists) (void)::fchmod(fd.get(), st.st_mode & 07777);
   if (int err = WriteAll(fd.get(), text)) fail(err);
-  if (::fsync(fd.get()) != 0 && errno != EINVAL) fail(errno);
+  if (durable && ::fsync(fd.get()) != 0 && errno != EINVAL) fail(errno);
   if (int err = fd.Close()) fail(err);
   if (::rename(temp.c_str(), target.c_str()) != 0) fail(errno);
 }
+
+}  // namespace
+
+void WriteTextFile(const std::filesystem::path& path, std::string_view text) { WriteWhole(path, text, true); }
+
+void WriteScratchFile(const std::filesystem::path& path, std::string_view text) { WriteWhole(path, text, false); }
 
 void AppendTextFile(const std::filesystem::path& path, std::string_view text) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));

@@ -30,6 +30,10 @@ class FileError : public std::runtime_error {
 // the old one, so a crash leaves either the old or the new content. A symbolic
 // link is written through (the file it points to is replaced).
 void WriteTextFile(const std::filesystem::path& path, std::string_view text);
+// As WriteTextFile (readers see the old or the whole new content), but the
+// new content is not forced to disk first: for a file that lives only for
+// a moment, such as one that is attached to a mail and deleted right after.
+void WriteScratchFile(const std::filesystem::path& path, std::string_view text);
 // Appends `text` to the file, creating it when missing.
 void AppendTextFile(const std::filesystem::path& path, std::string_view text);
 // The whole content of the file ("" when it is empty).

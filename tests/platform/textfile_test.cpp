@@ -42,11 +42,15 @@ class TextFileTest : public ::testing::Test {
 };
 
 TEST_F(TextFileTest, WriteReplacesTheWholeFile) {
-  const auto file = dir_ / "body.pxs";
-  WriteTextFile(file, "a long first content\r\n");
-  WriteTextFile(file, "short");
-  EXPECT_EQ(ReadTextFile(file), "short");
-  EXPECT_THAT(Listing(), ElementsAre("body.pxs"));  // no temporary file left over
+  // The durable writer and the one for short-lived files replace alike.
+  for (auto write : {&WriteTextFile, &WriteScratchFile}) {
+    const auto file = dir_ / "body.pxs";
+    write(file, "a long first content\r\n");
+    write(file, "short");
+    EXPECT_EQ(ReadTextFile(file), "short");
+    EXPECT_THAT(Listing(), ElementsAre("body.pxs"));  // no temporary file left over
+    std::filesystem::remove(file);
+  }
 }
 
 TEST_F(TextFileTest, AppendAddsToTheEndAndCreatesTheFile) {

@@ -52,7 +52,8 @@ bool StringToFile(Context& ctx, const std::string& text) {
         // "Succesful write" are reached only together with the end; a
         // failure inside it leaves the status at "Fs initialized", and its
         // message names the reason ("Path not found", "Disk full", ...).
-        platform::WriteTextFile(path, text);
+        // The file lives only until it is attached: it is not forced to disk.
+        platform::WriteScratchFile(path, text);
         status = "File opened";
         status = "Succesful write";
         status = "Everything was OK!";
