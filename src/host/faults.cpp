@@ -30,10 +30,12 @@ void FaultInjector::Check(std::string_view operation) {
   if (it == calls_.end()) it = calls_.emplace(std::string(operation), 0).first;
   std::uint64_t count = ++it->second;
   if (recording_) recorded_.emplace_back(operation);
-  bool fail = every_.count(operation) > 0;
-  if (auto n = nth_.find(operation); n != nth_.end() && n->second == count) {
-    fail = true;
-    nth_.erase(n);
+  bool fail = !every_.empty() && every_.count(operation) > 0;
+  if (!nth_.empty()) {
+    if (auto n = nth_.find(operation); n != nth_.end() && n->second == count) {
+      fail = true;
+      nth_.erase(n);
+    }
   }
   if (nthCall_ != 0 && nthCall_ == total_) {
     fail = true;

@@ -5,10 +5,12 @@
 // ("Items.Restrict", "ContactItem.Save"); creating a safe object is
 // "CreateObject:<ProgID>".
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace host {
@@ -41,7 +43,13 @@ class FaultInjector {
  private:
   std::uint64_t total_ = 0;
   std::uint64_t injected_ = 0;
-  std::map<std::string, std::uint64_t, std::less<>> calls_;
+  // Checked on every host call: hashed, and looked up without a copy of the
+  // name.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, std::uint64_t, NameHash, std::equal_to<>> calls_;
   std::set<std::string, std::less<>> every_;
   // operation -> absolute call count of that operation that fails
   std::map<std::string, std::uint64_t, std::less<>> nth_;
