@@ -1,4 +1,5 @@
 #include "host/store.hpp"
+#include "platform/text.hpp"
 
 #include <algorithm>
 #include <deque>
@@ -212,21 +213,10 @@ namespace {
 // The first bytes of every SQLite database file.
 constexpr std::string_view kSqliteMagic("SQLite format 3\0", 16);
 
-// SQLite's reports (a failed check lists one problem per line) as one line.
+// SQLite's reports (a failed check lists one problem per line) as one line,
+// without a full stop of its own: the message adds one.
 std::string OneLine(std::string_view text) {
-  std::string out;
-  bool blank = false;
-  for (char c : text) {
-    if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
-      blank = !out.empty();
-      continue;
-    }
-    if (blank) out += ' ';
-    blank = false;
-    out += c;
-  }
-  constexpr std::size_t kMax = 300;
-  if (out.size() > kMax) out = out.substr(0, kMax) + "...";
+  std::string out = platform::OneLine(text);
   while (!out.empty() && out.back() == '.') out.pop_back();
   return out;
 }

@@ -74,10 +74,19 @@ int Close(sqlite3_file* p) {
   return out != SQLITE_OK ? out : rc;
 }
 
-int Read(sqlite3_file* p, void* buf, int amt, sqlite3_int64 off) {
+// Writes out what is gathered, then runs `op` on the file below: for every
+// operation that must see the file as SQLite wrote it.
+template <class Op>
+int AfterWriteOut(sqlite3_file* p, Op op) {
   File* f = Of(p);
   if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  return f->real->pMethods->xRead(f->real, buf, amt, off);
+  return op(f->real);
+}
+
+int Read(sqlite3_file* p, void* buf, int amt, sqlite3_int64 off) {
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    return real->pMethods->xRead(real, buf, amt, off);
+  });
 }
 
 std::uint32_t BigEndian32(const unsigned char* b) {
@@ -110,33 +119,33 @@ int Write(sqlite3_file* p, const void* buf, int amt, sqlite3_int64 off) {
 }
 
 int Truncate(sqlite3_file* p, sqlite3_int64 size) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  return f->real->pMethods->xTruncate(f->real, size);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    return real->pMethods->xTruncate(real, size);
+  });
 }
 
 int Sync(sqlite3_file* p, int flags) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  return f->real->pMethods->xSync(f->real, flags);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    return real->pMethods->xSync(real, flags);
+  });
 }
 
 int FileSize(sqlite3_file* p, sqlite3_int64* size) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  return f->real->pMethods->xFileSize(f->real, size);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    return real->pMethods->xFileSize(real, size);
+  });
 }
 
 int Lock(sqlite3_file* p, int level) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  return f->real->pMethods->xLock(f->real, level);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    return real->pMethods->xLock(real, level);
+  });
 }
 
 int Unlock(sqlite3_file* p, int level) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  return f->real->pMethods->xUnlock(f->real, level);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    return real->pMethods->xUnlock(real, level);
+  });
 }
 
 int CheckReservedLock(sqlite3_file* p, int* out) {
@@ -145,9 +154,9 @@ int CheckReservedLock(sqlite3_file* p, int* out) {
 }
 
 int FileControl(sqlite3_file* p, int op, void* arg) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  return f->real->pMethods->xFileControl(f->real, op, arg);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    return real->pMethods->xFileControl(real, op, arg);
+  });
 }
 
 int SectorSize(sqlite3_file* p) {
@@ -161,17 +170,17 @@ int DeviceCharacteristics(sqlite3_file* p) {
 }
 
 int ShmMap(sqlite3_file* p, int page, int size, int extend, void volatile** out) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  if (f->real->pMethods->iVersion < 2) return SQLITE_IOERR_SHMMAP;
-  return f->real->pMethods->xShmMap(f->real, page, size, extend, out);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    if (real->pMethods->iVersion < 2) return SQLITE_IOERR_SHMMAP;
+    return real->pMethods->xShmMap(real, page, size, extend, out);
+  });
 }
 
 int ShmLock(sqlite3_file* p, int offset, int n, int flags) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  if (f->real->pMethods->iVersion < 2) return SQLITE_IOERR_SHMLOCK;
-  return f->real->pMethods->xShmLock(f->real, offset, n, flags);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    if (real->pMethods->iVersion < 2) return SQLITE_IOERR_SHMLOCK;
+    return real->pMethods->xShmLock(real, offset, n, flags);
+  });
 }
 
 void ShmBarrier(sqlite3_file* p) {
@@ -190,10 +199,10 @@ void ShmBarrier(sqlite3_file* p) {
 }
 
 int ShmUnmap(sqlite3_file* p, int deleteFlag) {
-  File* f = Of(p);
-  if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
-  if (f->real->pMethods->iVersion < 2) return SQLITE_OK;
-  return f->real->pMethods->xShmUnmap(f->real, deleteFlag);
+  return AfterWriteOut(p, [&](sqlite3_file* real) {
+    if (real->pMethods->iVersion < 2) return SQLITE_OK;
+    return real->pMethods->xShmUnmap(real, deleteFlag);
+  });
 }
 
 int Fetch(sqlite3_file* p, sqlite3_int64 off, int amt, void** out) {

@@ -119,6 +119,29 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
   return out;
 }
 
+std::string OneLine(std::string_view text, std::size_t maxBytes) {
+  std::string out;
+  bool blank = false;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7F) {
+      blank = !out.empty();
+      continue;
+    }
+    if (blank) out += ' ';
+    blank = false;
+    out += c;
+  }
+  if (out.size() > maxBytes) {
+    std::size_t cut = maxBytes;
+    // Back to the start of a UTF-8 sequence, so that none is split.
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+  }
+  return out;
+}
+
 std::string FoldCase(std::string_view s) {
   std::string out(s);
   for (auto& c : out) {

@@ -3,6 +3,7 @@
 // positions are 1-based and count bytes of the UTF-8 text, a search that
 // finds nothing returns 0, and trimming removes blanks (space characters) only.
 #include <cstdint>
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -57,6 +58,12 @@ const char* BooleanText(bool b);
 
 // Replace every occurrence of `from` by `to`.
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+
+// Text from elsewhere (a server's reply, a library's error report) as one
+// line for a message: every run of blanks, line breaks, tabs and other
+// control characters becomes one blank, none at either end; longer text is
+// cut at `maxBytes` (never inside a UTF-8 sequence).
+std::string OneLine(std::string_view text, std::size_t maxBytes = 300);
 
 // ASCII case folding used for case-insensitive names.
 std::string FoldCase(std::string_view s);

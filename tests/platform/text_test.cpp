@@ -31,6 +31,25 @@ TEST(Text, TrimRemovesBlanksOnly) {
   EXPECT_EQ(Trim("   "), "");
 }
 
+TEST(Text, OneLineForMessages) {
+  struct Case {
+    std::string in;
+    std::size_t max;
+    std::string out;
+  } cases[] = {
+      {"550 5.1.1 <x@y>: Recipient\r\n  address rejected\r\n", 300, "550 5.1.1 <x@y>: Recipient address rejected"},
+      {"\t\x01" "a\x7f\x1b" "[31mb  ", 300, "a [31mb"},
+      {"", 300, ""},
+      {"abcdef", 4, "abcd"},
+      {"ab \xc4\x85\xc4\x85", 5, "ab \xc4\x85"},  // the cut never splits a character
+      {"ab \xc4\x85", 4, "ab"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(OneLine(c.in, c.max), c.out);
+  }
+}
+
 TEST(Text, Conversions) {
   EXPECT_TRUE(ToBoolean("1"));
   EXPECT_TRUE(ToBoolean("True"));

@@ -25,6 +25,7 @@
 
 #include "host/transport/mime.hpp"
 #include "platform/sqlite.hpp"
+#include "platform/text.hpp"
 
 namespace host {
 namespace fs = std::filesystem;
@@ -66,17 +67,6 @@ std::optional<MessageKey> ParseKey(std::string_view key) {
 
 std::string KeyText(std::uint64_t validity, std::uint64_t uid) {
   return std::to_string(validity) + "." + std::to_string(uid);
-}
-
-std::string OneLine(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
-    out += c;
-  }
-  while (!out.empty() && out.back() == ' ') out.pop_back();
-  return out;
 }
 
 std::vector<std::string_view> Lines(std::string_view text) {
@@ -204,7 +194,7 @@ struct ImapMailbox::Impl {
   }
 
   [[noreturn]] void Fail(const std::string& why) const {
-    throw TransportError("Account " + account + ", receiving from " + server.Url() + ": " + OneLine(why));
+    throw TransportError("Account " + account + ", receiving from " + server.Url() + ": " + platform::OneLine(why));
   }
 
   std::string User() const { return settings.user.empty() ? account : settings.user; }
@@ -232,7 +222,7 @@ struct ImapMailbox::Impl {
       if (space == std::string_view::npos) continue;
       const std::string_view status = line.substr(space + 1, 4);
       if (status == "NO" || status.substr(0, 3) == "NO " || status == "BAD" || status.substr(0, 4) == "BAD ") {
-        impl->serverLine = OneLine(line);
+        impl->serverLine = platform::OneLine(line);
       }
     }
     return 0;

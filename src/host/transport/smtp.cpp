@@ -10,6 +10,7 @@
 
 #include "host/transport/mime.hpp"
 #include "host/transport/transport.hpp"
+#include "platform/text.hpp"
 
 namespace host {
 namespace {
@@ -19,22 +20,6 @@ std::string Trim(std::string_view s) {
   while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
   return std::string(s.substr(b, e - b));
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
-// A server's or libcurl's text as one printable line.
-std::string OneLine(std::string_view s) {
-  std::string out;
-  for (unsigned char c : s.substr(0, std::min<std::size_t>(s.size(), 300))) {
-    out += (c < 0x20 || c == 0x7F) ? ' ' : static_cast<char>(c);
-  }
-  return Trim(out);
 }
 
 struct CurlSlist {
@@ -95,12 +80,12 @@ struct SmtpSender::Impl {
       // else (an AUTH command and the base64 lines that continue it) is
       // recorded as "AUTH" and never with its text.
       const std::string line = Trim(text.substr(0, text.find('\n')));
-      const std::string lower = LowerAscii(line);
+      const std::string lower = platform::FoldCase(line);
       if (lower.starts_with("rcpt to:")) {
         t->lastCommand = "RCPT";
         std::string addr = Trim(line.substr(8));
         if (addr.size() >= 2 && addr.front() == '<' && addr.back() == '>') addr = addr.substr(1, addr.size() - 2);
-        t->lastRecipient = OneLine(addr);
+        t->lastRecipient = platform::OneLine(addr);
       } else if (lower.starts_with("mail from:")) {
         t->lastCommand = "MAIL";
       } else if (lower == "data" || lower == "starttls" || lower == "quit" || lower == "rset" || lower == "noop") {
@@ -117,7 +102,7 @@ struct SmtpSender::Impl {
         const std::size_t nl = rest.find('\n');
         const std::string line = Trim(rest.substr(0, nl));
         if (!line.empty()) {
-          t->lastReply = OneLine(line);
+          t->lastReply = platform::OneLine(line);
           const bool final = line.size() >= 3 && (line.size() == 3 || line[3] == ' ');
           if (final && t->refusal.empty() && (line[0] == '4' || line[0] == '5')) {
             t->refusal = t->lastReply;
@@ -153,7 +138,7 @@ struct SmtpSender::Impl {
   }
 
   std::string Why(CURLcode code, long response, const Transfer& t, const char* errorBuffer) const {
-    const std::string detail = OneLine(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+    const std::string detail = platform::OneLine(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
     const std::string& reply = t.refusal.empty() ? t.lastReply : t.refusal;
     const std::string said = reply.empty() ? "" : " (the server said: " + reply + ")";
     switch (code) {
@@ -227,15 +212,15 @@ void SmtpSender::Send(const MailMessage& message, const std::vector<std::string>
       invalid.push_back(address);
       continue;
     }
-    if (seen.insert(LowerAscii(address)).second) recipients.push_back(std::move(address));
+    if (seen.insert(platform::FoldCase(address)).second) recipients.push_back(std::move(address));
   }
   if (!invalid.empty()) {
     std::string list;
-    for (const std::string& a : invalid) list += (list.empty() ? "\"" : "\", \"") + OneLine(a);
+    for (const std::string& a : invalid) list += (list.empty() ? "\"" : "\", \"") + platform::OneLine(a);
     throw TransportError("The message was not sent: not an e-mail address: " + list + "\"");
   }
   if (recipients.empty()) throw TransportError("The message has no recipients.");
-  if (!IsMailAddress(m.account)) m.Fail("the account's address " + OneLine(m.account) + " is not an e-mail address");
+  if (!IsMailAddress(m.account)) m.Fail("the account's address " + platform::OneLine(m.account) + " is not an e-mail address");
 
   const std::string text = WriteMime(message, MimeNewline::Crlf);
   const std::string user = m.settings.user.empty() ? m.account : m.settings.user;
