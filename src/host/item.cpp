@@ -183,12 +183,24 @@ void Item::Save() {
   RequireOpen(*store_);
   platform::DateTime now = core_->services.clock.Now();
   if (number_ == 0) {
-    ItemRecord r = *pending_;
-    r.folder = folder_;
     FolderOf(*store_, folder_);
+    // The record moves into the store (a mail's attachments are not copied);
+    // a failed save leaves the unsaved item as it was.
+    ItemRecord& r = *pending_;
+    const std::uint32_t folder = r.folder;
+    const platform::DateTime created = r.created;
+    const platform::DateTime modified = r.modified;
+    r.folder = folder_;
     r.created = now;
     r.modified = now;
-    number_ = store_->InsertItem(std::move(r));
+    try {
+      number_ = store_->InsertItem(std::move(r));
+    } catch (...) {
+      r.folder = folder;
+      r.created = created;
+      r.modified = modified;
+      throw;
+    }
     pending_.reset();
     attachmentsChanged_ = false;
     core_->ItemAdded(store_, folder_, number_);

@@ -94,7 +94,13 @@ void SetProp(ItemRecord& r, const char* name, Variant v) {
   if (index) detail::SetStoredValue(r.props, *index, std::move(v), schema.At(*index).defaultValue);
 }
 
-std::string Quoted(const ItemRecord& r) { return "\"" + Prop(r, "Subject") + "\""; }
+std::string Quoted(const ItemRecord& r) {
+  // Appended rather than concatenated: g++ 12 at -O2 warns (-Wrestrict) about
+  // "\"" + std::string, wrongly.
+  std::string quoted(1, '"');
+  quoted.append(Prop(r, "Subject")).push_back('"');
+  return quoted;
+}
 
 // Seconds since 1970 UTC of a local wall-clock time of the zone.
 std::int64_t ToUtcSeconds(const platform::DateTime& local, const platform::TimeZoneInfo& zone) {
@@ -143,7 +149,8 @@ class SendReceiveRun {
   bool MoveToSent(std::uint32_t n, const std::string& subject);
   void RemoveDeleted(const std::string& mailbox);
   void Receive(FetchedMail& fetched, const std::string& key, const std::string& mailbox);
-  ItemRecord Arrived(const MailMessage& m) const;
+  // Takes the attachments' bytes out of `m` rather than copying them.
+  ItemRecord Arrived(MailMessage& m) const;
   ItemRecord Notice(const ArrivedMessage& a, const std::string& mailbox) const;
 
   Core& core_;
@@ -349,7 +356,7 @@ void SendReceiveRun::Receive(FetchedMail& fetched, const std::string& key, const
   }
 }
 
-ItemRecord SendReceiveRun::Arrived(const MailMessage& m) const {
+ItemRecord SendReceiveRun::Arrived(MailMessage& m) const {
   ItemRecord r;
   r.kind = detail::ItemKind::kMail;
   r.folder = store_->FolderByRole(detail::FolderRole::kInbox);
@@ -372,7 +379,7 @@ ItemRecord SendReceiveRun::Arrived(const MailMessage& m) const {
     if (local.UnixLocalSeconds() > 0 && local.UnixLocalSeconds() < 253402300799LL) sentOn = local;
   }
   SetProp(r, "SentOn", sentOn);
-  for (const auto& a : m.attachments) r.attachments.push_back({a.name, a.data});
+  for (auto& a : m.attachments) r.attachments.push_back({a.name, std::move(a.data)});
   return r;
 }
 

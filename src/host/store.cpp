@@ -816,9 +816,12 @@ void Store::BindItem(Statement& st, const ItemRecord& r) {
 void Store::WriteAttachments(const ItemRecord& r) {
   ExecWithNumber("DELETE FROM attachments WHERE item = ?", r.number);
   int idx = 0;
+  // The bytes are bound in place (an attachment can be many megabytes); the
+  // statement lets go of them when it is reset right after the run.
   for (const auto& a : r.attachments) {
     Statement& st = Prepare("INSERT INTO attachments(item, idx, name, data) VALUES(?, ?, ?, ?)");
-    st.BindInt64(1, r.number).BindInt64(2, idx++).BindText(3, a.name).BindBlob(4, std::span(a.data)).Run();
+    ResetOnExit done(st);
+    st.BindInt64(1, r.number).BindInt64(2, idx++).BindText(3, a.name).BindBlob(4, std::span(a.data), false).Run();
   }
 }
 
@@ -846,13 +849,21 @@ void Store::AddItemToMemory(ItemRecord record) {
   items_.emplace(record.number, std::move(record));
 }
 
-std::uint32_t Store::InsertItem(ItemRecord record) {
+std::uint32_t Store::InsertItem(ItemRecord&& record) {
   if (!Folder(record.folder)) throw HostError(kNotFoundMessage);
-  Guarded([&] {
-    Transaction tx(db_);
-    WriteNewItem(record);
-    tx.Commit();
-  });
+  const std::uint32_t number = record.number;
+  const std::uint64_t seq = record.seq;
+  try {
+    Guarded([&] {
+      Transaction tx(db_);
+      WriteNewItem(record);
+      tx.Commit();
+    });
+  } catch (...) {
+    record.number = number;
+    record.seq = seq;
+    throw;
+  }
   const std::uint32_t n = record.number;
   AddItemToMemory(std::move(record));
   return n;

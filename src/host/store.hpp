@@ -126,8 +126,8 @@ class Store {
   void DeleteFolderTree(std::uint32_t number);
 
   // Adds the record as a new item (its number and seq are assigned) and
-  // returns its number.
-  std::uint32_t InsertItem(ItemRecord record);
+  // returns its number. The record is moved from only when it was added.
+  std::uint32_t InsertItem(ItemRecord&& record);
   // Writes the record's properties, class, flags and times; attachments too
   // when `attachments` is set.
   void UpdateItem(const ItemRecord& record, bool attachments);

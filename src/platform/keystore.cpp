@@ -568,7 +568,7 @@ class SqliteKeyStore final : public KeyStore {
     // Takes effect only for a new file. Every commit writes each changed page
     // to the log, so pages smaller than the usual 4 KiB make small writes
     // cheaper, while index entries of typical values still fit in one page.
-    db_.Exec("PRAGMA page_size=2048");
+    db_.Exec("PRAGMA page_size=1024");
     // A sole user keeps the file's lock: without it every read statement
     // takes and drops the file locks, which costs more than the look-up.
     if (sharing_ == Sharing::kSoleUser) db_.Exec("PRAGMA locking_mode=EXCLUSIVE");

@@ -1,5 +1,6 @@
 // A file layer over SQLite's default one that hands the write-ahead log's
-// appends of one commit to the kernel in a single write.
+// appends of one commit, and a checkpoint's run of database pages, to the
+// kernel in few large writes.
 //
 // SQLite writes every frame of the log as two writes (its 24-byte header,
 // then the page), so a commit that changes eight pages makes sixteen system
@@ -13,8 +14,13 @@
 //    sync, a size query, a truncation, a lock, shared memory, closing), so
 //    that every operation sees the file exactly as SQLite wrote it;
 //  - once the gathered block reaches kMaxGathered bytes.
+// A database file is written page by page by a checkpoint (and by the
+// commit of a rollback journal); runs of adjoining pages are gathered the
+// same way and written out by the sync (or unlock, lock, read...) that
+// follows, which SQLite always does before the pages are relied on: before
+// the log is reset or the journal deleted (every connection here syncs).
 // A failed write-out is reported by the operation that caused it, the commit
-// included. Files other than write-ahead logs pass straight through.
+// included. Other files (journals, temporary files) pass straight through.
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -40,7 +46,8 @@ sqlite3_io_methods g_methods;
 struct File {
   sqlite3_file base;  // must come first: SQLite sees this part
   sqlite3_file* real;
-  bool wal;
+  bool wal;       // a write-ahead log
+  bool gathers;   // a log or a main database file
   bool commitPageNext;
   sqlite3_int64 start;
   std::string* gathered;
@@ -95,7 +102,7 @@ std::uint32_t BigEndian32(const unsigned char* b) {
 
 int Write(sqlite3_file* p, const void* buf, int amt, sqlite3_int64 off) {
   File* f = Of(p);
-  if (!f->wal || amt <= 0) return f->real->pMethods->xWrite(f->real, buf, amt, off);
+  if (!f->gathers || amt <= 0) return f->real->pMethods->xWrite(f->real, buf, amt, off);
   std::string& g = *f->gathered;
   if (!g.empty() && off != f->start + static_cast<sqlite3_int64>(g.size())) {
     if (int rc = WriteOut(f); rc != SQLITE_OK) return rc;
@@ -108,7 +115,11 @@ int Write(sqlite3_file* p, const void* buf, int amt, sqlite3_int64 off) {
     return f->real->pMethods->xWrite(f->real, buf, amt, off);
   }
   bool writeNow = g.size() >= kMaxGathered;
-  if (static_cast<std::size_t>(amt) == kFrameHeaderSize && off >= kWalHeaderSize) {
+  if (!f->wal) {
+    // A database file is written by a checkpoint (or by the commit of a
+    // rolled-back journal), page after page; it is synced, or unlocked,
+    // before anything relies on what was written.
+  } else if (static_cast<std::size_t>(amt) == kFrameHeaderSize && off >= kWalHeaderSize) {
     // A frame's header: bytes 4..7 hold the database size after the commit
     // when this frame ends one, zero otherwise.
     f->commitPageNext = BigEndian32(static_cast<const unsigned char*>(buf) + 4) != 0;
@@ -226,6 +237,7 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* p, int flags, int* o
   f->real = reinterpret_cast<sqlite3_file*>(f + 1);
   f->real->pMethods = nullptr;
   f->wal = (flags & SQLITE_OPEN_WAL) != 0;
+  f->gathers = f->wal || (flags & SQLITE_OPEN_MAIN_DB) != 0;
   f->commitPageNext = false;
   f->start = 0;
   f->gathered = nullptr;

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "host_fixture.hpp"
+#include "platform/sqlite.hpp"
 #include "platform/textfile.hpp"
 
 namespace host::testing {
@@ -273,6 +274,49 @@ TEST_F(ObjectModelTest, MailAttachmentsTakeTheFileAndSaveItBack) {
   EXPECT_THROW(again->Attachments()->Item(2), HostError);
   EXPECT_THROW(mail->Attachments()->Add((dir_ / "missing.txt").string()), HostError);
   EXPECT_THROW(again->Attachments()->Item(1)->SaveAsFile((dir_ / "no" / "such" / "dir.txt").string()), HostError);
+}
+
+// The first save of a new item hands its data to the store without a copy;
+// a save that fails at any step of the store leaves the unsaved item whole
+// (its properties, attachments and times), and saving again stores it once.
+TEST_F(ObjectModelTest, AFailedFirstSaveLeavesTheNewItemAsItWas) {
+  auto src = dir_ / "body.pxs";
+  const std::string bytes(300000, 'x');
+  platform::WriteTextFile(src, bytes);
+  auto outbox = ns_->GetDefaultFolder(kFolderOutbox);
+  for (std::uint64_t step = 1;; ++step) {
+    SCOPED_TRACE("failing step " + std::to_string(step));
+    const int before = outbox->Items()->Count();
+    auto mail = app_->CreateMailItem();
+    mail->SetSubject("Update " + std::to_string(step));
+    mail->Attachments()->Add(src.string());
+    platform::sqlite::FailNthStep(step);
+    bool failed = false;
+    try {
+      mail->Save();
+    } catch (const HostError&) {
+      failed = true;
+    }
+    const bool passedEveryStep = platform::sqlite::StepsCounted() < step;
+    platform::sqlite::FailNthStep(0);
+    if (!failed) {
+      ASSERT_TRUE(passedEveryStep) << "a failure was injected but not reported";
+      break;
+    }
+    EXPECT_FALSE(mail->Saved());
+    EXPECT_EQ(outbox->Items()->Count(), before);
+    EXPECT_EQ(mail->Subject(), "Update " + std::to_string(step));
+    EXPECT_TRUE(mail->CreationTime().IsNoDate());
+    ASSERT_EQ(mail->Attachments()->Count(), 1);
+    mail->Save();
+    EXPECT_EQ(outbox->Items()->Count(), before + 1);
+    auto again = std::dynamic_pointer_cast<MailItem>(ns_->GetItemFromID(mail->EntryID()));
+    ASSERT_EQ(again->Attachments()->Count(), 1);
+    auto out = dir_ / "saved.pxs";
+    again->Attachments()->Item(1)->SaveAsFile(out.string());
+    EXPECT_EQ(platform::ReadTextFile(out), bytes);
+    ASSERT_LT(step, 50u) << "the save never got through";
+  }
 }
 
 TEST_F(ObjectModelTest, DisplayOpensTheContactEditor) {

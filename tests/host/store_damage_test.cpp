@@ -30,7 +30,7 @@ class StoreDamageTest : public StoreFileTest {
       for (int i = 0; i < 120; ++i) s->InsertItem(Contact(i % 3 ? contacts : sub, "Contact " + std::to_string(i), i % 4));
       ItemRecord big = Contact(sub, "Big");
       big.attachments.push_back({"big.bin", std::vector<std::uint8_t>(3 * kPage + 123, 0x5A)});
-      s->InsertItem(big);
+      s->InsertItem(std::move(big));
     }
     std::string bytes = ReadBytes(dir_ / "model.pst");
     EXPECT_EQ(bytes.size() % kPage, 0u);

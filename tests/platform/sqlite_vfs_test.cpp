@@ -102,6 +102,69 @@ TEST_F(GatheredWalTest, WhatWasCommittedOutlivesAProcessThatDiesRightAfter) {
   }
 }
 
+// The database file's pages are gathered too: a checkpoint that copied the
+// log into the file and cut the log back, and a commit through a rollback
+// journal, are in the file when the process dies right after.
+TEST_F(GatheredWalTest, CheckpointsAndJournalCommitsOutliveAProcessThatDiesRightAfter) {
+  struct Case {
+    const char* name;
+    const char* journal;
+    const char* locking;
+    bool checkpoint;
+  };
+  for (const Case& c : {Case{"log, checkpoint", "WAL", "NORMAL", true},
+                        Case{"log held exclusively, checkpoint", "WAL", "EXCLUSIVE", true},
+                        Case{"rollback journal", "DELETE", "NORMAL", false}}) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int code = 0;
+      try {
+        Connection db(dir_ / "t.db", kOpen);
+        db.Exec(std::string("PRAGMA locking_mode=") + c.locking);
+        db.Exec(std::string("PRAGMA journal_mode=") + c.journal);
+        db.Exec("PRAGMA synchronous=NORMAL");
+        db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, data BLOB NOT NULL)");
+        for (int i = 1; i <= 40; ++i) Insert(db, i, 2000 + static_cast<std::size_t>(i) * 100);
+        Insert(db, 41, 5u << 20);  // a long run of adjoining pages
+        {
+          Statement gone(db, "DELETE FROM t WHERE id % 3 = 0");
+          gone.Run();
+        }
+        Insert(db, 42, 3u << 20);  // partly into pages that were freed
+        if (c.checkpoint) db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        ::_exit(Count(db) == 29 ? 0 : 3);
+      } catch (...) {
+        code = 2;
+      }
+      ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    if (c.checkpoint) {
+      std::error_code ec;
+      EXPECT_EQ(std::filesystem::file_size(dir_ / "t.db-wal", ec), 0u) << "the log was not cut back";
+    }
+    Connection db(dir_ / "t.db", SQLITE_OPEN_READWRITE);
+    EXPECT_EQ(Count(db), 29);
+    Statement st(db, "SELECT length(data), substr(data, 1000000, 1) FROM t WHERE id IN (41, 42) ORDER BY id");
+    ASSERT_TRUE(st.Step());
+    EXPECT_EQ(st.ColumnInt64(0), 5 << 20);
+    EXPECT_EQ(st.ColumnText(1), std::string(1, 'a' + 41 % 26));
+    ASSERT_TRUE(st.Step());
+    EXPECT_EQ(st.ColumnInt64(0), 3 << 20);
+    EXPECT_EQ(st.ColumnText(1), std::string(1, 'a' + 42 % 26));
+    Statement check(db, "PRAGMA integrity_check");
+    ASSERT_TRUE(check.Step());
+    EXPECT_EQ(check.ColumnText(0), "ok");
+  }
+}
+
 TEST_F(GatheredWalTest, OtherConnectionsAndCheckpointsSeeEveryCommit) {
   Connection writer = OpenWal();
   Connection reader(dir_ / "t.db", SQLITE_OPEN_READWRITE);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace host {
 namespace {
@@ -123,10 +124,105 @@ GMimeStream* NewMemStream(const void* data, size_t size) {
   return g_mime_stream_mem_new_with_buffer(static_cast<const char*>(data), size);
 }
 
-std::string MemStreamBytes(GMimeStream* stream) {
-  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
-  if (bytes == nullptr || bytes->len == 0) return {};
-  return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
+// A read-only memory stream over bytes the caller keeps alive and unchanged
+// for as long as any GMime object made from the stream lives: the bytes are
+// read in place, not copied (a mail of many megabytes was copied whole into
+// every stream made from it). Declare the view before those objects so that
+// it goes last.
+class BorrowedBytes {
+ public:
+  BorrowedBytes(const void* data, size_t size) {
+    static const guint8 kEmpty[1] = {0};
+    if (size > std::numeric_limits<guint>::max() / 2) throw MimeError("The message is too large.");
+    const guint8* bytes = (data == nullptr || size == 0) ? kEmpty : static_cast<const guint8*>(data);
+    // The array is only ever read; it is handed back below, never freed.
+    array_ = g_byte_array_new_take(const_cast<guint8*>(bytes), data == nullptr ? 0 : size);
+  }
+  ~BorrowedBytes() {
+    g_byte_array_steal(array_, nullptr);
+    g_byte_array_unref(array_);
+  }
+  BorrowedBytes(const BorrowedBytes&) = delete;
+  BorrowedBytes& operator=(const BorrowedBytes&) = delete;
+
+  // A new stream over the bytes (one reference for the caller).
+  GMimeStream* NewStream() const {
+    GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(array_);
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+    return stream;
+  }
+
+ private:
+  GByteArray* array_ = nullptr;
+};
+
+// ---- a stream that appends what is written to it to a container --------------
+
+extern "C" {
+struct PxSinkStream {
+  GMimeStream parent;
+  void (*append)(void* target, const char* data, size_t size);
+  void* target;
+  gint64 written;
+};
+struct PxSinkStreamClass {
+  GMimeStreamClass parent_class;
+};
+}
+
+G_DEFINE_TYPE(PxSinkStream, px_sink_stream, GMIME_TYPE_STREAM)
+
+ssize_t SinkWrite(GMimeStream* stream, const char* buf, size_t len) {
+  auto* sink = reinterpret_cast<PxSinkStream*>(stream);
+  try {
+    sink->append(sink->target, buf, len);
+  } catch (...) {
+    return -1;  // out of memory: the writer reports the failure
+  }
+  sink->written += static_cast<gint64>(len);
+  stream->position += static_cast<gint64>(len);
+  return static_cast<ssize_t>(len);
+}
+int SinkNothing(GMimeStream*) { return 0; }
+gboolean SinkEos(GMimeStream*) { return FALSE; }
+ssize_t SinkRead(GMimeStream*, char*, size_t) { return -1; }
+gint64 SinkSeek(GMimeStream*, gint64, GMimeSeekWhence) { return -1; }
+gint64 SinkTell(GMimeStream* stream) { return stream->position; }
+gint64 SinkLength(GMimeStream* stream) { return reinterpret_cast<PxSinkStream*>(stream)->written; }
+GMimeStream* SinkSubstream(GMimeStream*, gint64, gint64) { return nullptr; }
+
+void px_sink_stream_class_init(PxSinkStreamClass* klass) {
+  GMimeStreamClass* stream = GMIME_STREAM_CLASS(klass);
+  stream->read = SinkRead;
+  stream->write = SinkWrite;
+  stream->flush = SinkNothing;
+  stream->close = SinkNothing;
+  stream->eos = SinkEos;
+  stream->reset = SinkNothing;
+  stream->seek = SinkSeek;
+  stream->tell = SinkTell;
+  stream->length = SinkLength;
+  stream->substream = SinkSubstream;
+}
+
+void px_sink_stream_init(PxSinkStream* sink) {
+  sink->append = nullptr;
+  sink->target = nullptr;
+  sink->written = 0;
+}
+
+// A stream whose writes are appended to `out` (std::string or a byte vector).
+template <class Container>
+GRef<GMimeStream> SinkInto(Container& out) {
+  auto* sink = static_cast<PxSinkStream*>(g_object_new(px_sink_stream_get_type(), nullptr));
+  g_mime_stream_construct(GMIME_STREAM(sink), 0, -1);
+  sink->target = &out;
+  sink->append = [](void* target, const char* data, size_t size) {
+    auto& c = *static_cast<Container*>(target);
+    c.insert(c.end(), reinterpret_cast<const typename Container::value_type*>(data),
+             reinterpret_cast<const typename Container::value_type*>(data) + size);
+  };
+  return GRef<GMimeStream>(GMIME_STREAM(sink));
 }
 
 // ---- writing -------------------------------------------------------------------
@@ -199,7 +295,11 @@ GRef<GMimeObject> MakeBodyPart(const std::string& body) {
   return GRef<GMimeObject>(GMIME_OBJECT(part.release()));
 }
 
-GRef<GMimeObject> MakeAttachmentPart(const Attachment& att) {
+using Borrowed = std::vector<std::unique_ptr<BorrowedBytes>>;
+
+// The attachment's bytes are read in place when the message is written:
+// `borrowed` keeps the view, and must outlive the part.
+GRef<GMimeObject> MakeAttachmentPart(const Attachment& att, Borrowed& borrowed) {
   std::string type = "application";
   std::string subtype = "octet-stream";
   std::string ct = CleanHeaderText(att.contentType);
@@ -216,7 +316,13 @@ GRef<GMimeObject> MakeAttachmentPart(const Attachment& att) {
     }
   }
   GRef<GMimePart> part(g_mime_part_new_with_type(type.c_str(), subtype.c_str()));
-  SetContent(part.get(), att.data.data(), att.data.size(), GMIME_CONTENT_ENCODING_BASE64);
+  borrowed.push_back(std::make_unique<BorrowedBytes>(att.data.data(), att.data.size()));
+  {
+    GRef<GMimeStream> stream(borrowed.back()->NewStream());
+    GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    g_mime_part_set_content(part.get(), wrapper.get());
+    g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);
+  }
   g_mime_object_set_disposition(GMIME_OBJECT(part.get()), GMIME_DISPOSITION_ATTACHMENT);
   std::string name = CleanHeaderText(att.name);
   if (!name.empty()) {
@@ -249,13 +355,21 @@ void CollectMailboxes(InternetAddressList* list, std::vector<Address>& out, int 
   }
 }
 
-// The decoded (transfer encoding removed) bytes of a leaf part.
-std::string DecodedContent(GMimePart* part) {
+// The decoded (transfer encoding removed) bytes of a leaf part, as a string
+// or a byte vector.
+template <class Container = std::string>
+Container DecodedContent(GMimePart* part) {
   GMimeDataWrapper* wrapper = g_mime_part_get_content(part);
   if (wrapper == nullptr) return {};
-  GRef<GMimeStream> out(g_mime_stream_mem_new());
+  Container bytes;
+  // Decoding never makes the content larger than it is encoded (the
+  // content is a part of the message, which is already in memory).
+  GMimeStream* encoded = g_mime_data_wrapper_get_stream(wrapper);
+  const gint64 length = encoded != nullptr ? g_mime_stream_length(encoded) : -1;
+  if (length > 0) bytes.reserve(static_cast<std::size_t>(length));
+  GRef<GMimeStream> out = SinkInto(bytes);
   if (g_mime_data_wrapper_write_to_stream(wrapper, out.get()) < 0) return {};
-  return MemStreamBytes(out.get());
+  return bytes;
 }
 
 std::string ConvertToUtf8(const std::string& bytes, const char* charset) {
@@ -317,11 +431,8 @@ void WalkParts(GMimeObject* obj, int depth, PartWalk& walk) {
     att.contentType = PartMimeType(obj);
     GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(obj));
     if (inner != nullptr) {
-      GRef<GMimeStream> out(g_mime_stream_mem_new());
-      if (g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, out.get()) >= 0) {
-        std::string bytes = MemStreamBytes(out.get());
-        att.data.assign(bytes.begin(), bytes.end());
-      }
+      GRef<GMimeStream> out = SinkInto(att.data);
+      if (g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, out.get()) < 0) att.data.clear();
     }
     walk.attachments.push_back(std::move(att));
     return;
@@ -343,8 +454,7 @@ void WalkParts(GMimeObject* obj, int depth, PartWalk& walk) {
   Attachment att;
   att.name = std::move(name);
   att.contentType = PartMimeType(obj);
-  std::string bytes = DecodedContent(GMIME_PART(obj));
-  att.data.assign(bytes.begin(), bytes.end());
+  att.data = DecodedContent<std::vector<uint8_t>>(GMIME_PART(obj));
   walk.attachments.push_back(std::move(att));
 }
 
@@ -376,6 +486,7 @@ int ImportanceFromHeaders(GMimeObject* obj) {
 
 std::string WriteMime(const MailMessage& m, MimeNewline newline) {
   EnsureInit();
+  Borrowed borrowed;  // before the message, which reads from it
   GRef<GMimeMessage> msg(g_mime_message_new(TRUE));
   GMimeObject* obj = GMIME_OBJECT(msg.get());
 
@@ -415,7 +526,7 @@ std::string WriteMime(const MailMessage& m, MimeNewline newline) {
     GRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
     g_mime_multipart_add(mixed.get(), body.get());
     for (const Attachment& att : m.attachments) {
-      GRef<GMimeObject> part = MakeAttachmentPart(att);
+      GRef<GMimeObject> part = MakeAttachmentPart(att, borrowed);
       g_mime_multipart_add(mixed.get(), part.get());
     }
     g_mime_message_set_mime_part(msg.get(), GMIME_OBJECT(mixed.get()));
@@ -432,18 +543,20 @@ std::string WriteMime(const MailMessage& m, MimeNewline newline) {
   // over for a large attachment.
   std::size_t estimate = 4096 + m.body.size() * 3;
   for (const Attachment& att : m.attachments) estimate += att.data.size() / 3 * 4 * 78 / 76 + 1024;
-  GRef<GMimeStream> out(g_mime_stream_mem_new_with_byte_array(g_byte_array_sized_new(static_cast<guint>(
-      std::min<std::size_t>(estimate, std::numeric_limits<guint>::max() / 2)))));
+  std::string text;
+  text.reserve(estimate);
+  GRef<GMimeStream> out = SinkInto(text);
   if (g_mime_object_write_to_stream(obj, options.get(), out.get()) < 0) {
     throw MimeError("The message could not be written.");
   }
-  return MemStreamBytes(out.get());
+  return text;
 }
 
 MailMessage ReadMime(std::string_view raw) {
   EnsureInit();
   if (raw.empty()) throw MimeError("The message is empty.");
-  GRef<GMimeStream> stream(NewMemStream(raw.data(), raw.size()));
+  const BorrowedBytes view(raw.data(), raw.size());  // before everything parsed from it
+  GRef<GMimeStream> stream(view.NewStream());
   GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
   GRef<GMimeMessage> msg(g_mime_parser_construct_message(parser.get(), nullptr));
