@@ -5,6 +5,7 @@
 
 #include "host/core.hpp"
 #include "platform/text.hpp"
+#include "platform/memory.hpp"
 
 namespace host {
 
@@ -413,7 +414,7 @@ std::shared_ptr<ItemAttachment> Attachments::Add(const std::string& path) {
   detail::AttachmentData a;
   a.name = std::filesystem::path(path).filename().string();
   // Read in blocks: a mail body of several megabytes is not copied byte by byte.
-  if (const auto size = std::filesystem::file_size(path, ec); !ec) a.data.reserve(static_cast<std::size_t>(size));
+  if (const auto size = std::filesystem::file_size(path, ec); !ec) platform::ReserveBytes(a.data, static_cast<std::size_t>(size));
   char block[65536];
   while (in.read(block, sizeof block) || in.gcount() > 0) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(block);

@@ -44,6 +44,7 @@
 #include "host/transport/mime.hpp"
 #include "host/transport/transport.hpp"
 #include "platform/text.hpp"
+#include "platform/memory.hpp"
 
 namespace host {
 
@@ -121,7 +122,12 @@ MailMessage ToMessage(const ItemRecord& r, const Core& core, const platform::Dat
   auto importance = detail::StoredValue(r.props, *MailSchema().IndexOf("Importance"), Variant(std::int32_t{1}));
   m.importance = std::clamp(std::get<std::int32_t>(importance), 0, 2);
   m.body = Prop(r, "Body");
-  for (const auto& a : r.attachments) m.attachments.push_back({a.name, a.data, {}});
+  for (const auto& a : r.attachments) {
+    std::vector<std::uint8_t> data;
+    platform::ReserveBytes(data, a.data.size());
+    data.assign(a.data.begin(), a.data.end());
+    m.attachments.push_back({a.name, std::move(data), {}});
+  }
   const platform::TimeZoneInfo& zone = core.services.timeZone;
   m.date = FormatMailDate(ToUtcSeconds(now, zone), -zone.StandardBiasMinutes());
   return m;

@@ -1,4 +1,5 @@
 #include "platform/textfile.hpp"
+#include "platform/memory.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -173,7 +174,7 @@ std::string ReadTextFile(const std::filesystem::path& path) {
   if (::fstat(fd.get(), &st) != 0) Throw(errno, path);
   if (S_ISDIR(st.st_mode)) Throw(EISDIR, path);
   std::string out;
-  if (S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+  if (S_ISREG(st.st_mode) && st.st_size > 0) ReserveBytes(out, static_cast<std::size_t>(st.st_size));
   char buf[65536];
   while (true) {
     const ssize_t n = ::read(fd.get(), buf, sizeof buf);

@@ -1,4 +1,5 @@
 #include "host/transport/mime.hpp"
+#include "platform/memory.hpp"
 
 #include <gmime/gmime.h>
 
@@ -366,7 +367,7 @@ Container DecodedContent(GMimePart* part) {
   // content is a part of the message, which is already in memory).
   GMimeStream* encoded = g_mime_data_wrapper_get_stream(wrapper);
   const gint64 length = encoded != nullptr ? g_mime_stream_length(encoded) : -1;
-  if (length > 0) bytes.reserve(static_cast<std::size_t>(length));
+  if (length > 0) platform::ReserveBytes(bytes, static_cast<std::size_t>(length));
   GRef<GMimeStream> out = SinkInto(bytes);
   if (g_mime_data_wrapper_write_to_stream(wrapper, out.get()) < 0) return {};
   return bytes;
@@ -544,7 +545,7 @@ std::string WriteMime(const MailMessage& m, MimeNewline newline) {
   std::size_t estimate = 4096 + m.body.size() * 3;
   for (const Attachment& att : m.attachments) estimate += att.data.size() / 3 * 4 * 78 / 76 + 1024;
   std::string text;
-  text.reserve(estimate);
+  platform::ReserveBytes(text, estimate);
   GRef<GMimeStream> out = SinkInto(text);
   if (g_mime_object_write_to_stream(obj, options.get(), out.get()) < 0) {
     throw MimeError("The message could not be written.");

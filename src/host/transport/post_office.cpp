@@ -19,6 +19,7 @@
 
 #include "host/transport/mime.hpp"
 #include "platform/text.hpp"
+#include "platform/memory.hpp"
 
 namespace host {
 namespace fs = std::filesystem;
@@ -257,7 +258,7 @@ bool ReadMessageFile(const fs::path& path, std::string& out, std::string& error,
     return false;
   }
   out.clear();
-  out.reserve(static_cast<size_t>(st.st_size));
+  platform::ReserveBytes(out, static_cast<size_t>(st.st_size));
   char buf[65536];
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);

@@ -18,6 +18,7 @@
 #include "plexisync/storage/paths.hpp"
 #include "plexisync/storage/settings.hpp"
 #include "plexisync/storage/sharing_db.hpp"
+#include "platform/memory.hpp"
 
 namespace plexisync {
 
@@ -277,7 +278,8 @@ std::string CUpdateMail::Collect_Contacts() {
           if (!sentSomething_) {
             // Room for the records to come and the head in front of them,
             // so that the text is not moved again and again as it grows.
-            records.reserve((record.size() + record.size() / 4) * contacts.size() + recipientsBlock_.size() + 4096);
+            platform::ReserveBytes(records, (record.size() + record.size() / 4) * contacts.size() +
+                                                recipientsBlock_.size() + 4096);
           }
           records += record;
           sentSomething_ = true;
