@@ -102,7 +102,17 @@ std::vector<PropertyDef> MailDefs() {
 
 PropertySchema::PropertySchema(std::string itemKind, std::vector<PropertyDef> defs)
     : kind_(std::move(itemKind)), defs_(std::move(defs)) {
-  for (std::size_t i = 0; i < defs_.size(); ++i) index_.emplace(platform::FoldCase(defs_[i].name), i);
+  for (std::size_t i = 0; i < defs_.size(); ++i) {
+    index_.emplace(platform::FoldCase(defs_[i].name), i);
+    std::uint16_t& slot = exact_[SlotOf(defs_[i].name)];
+    slot = (slot == 0 && i + 1 < kShared) ? static_cast<std::uint16_t>(i + 1) : kShared;
+  }
+}
+
+std::size_t PropertySchema::SlotOf(std::string_view name) noexcept {
+  if (name.empty()) return 0;
+  const auto at = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(name[i])); };
+  return (name.size() * 131 + at(0) * 31 + at(name.size() / 2) * 7 + at(name.size() - 1)) % kSlots;
 }
 
 std::size_t PropertySchema::FoldedHash::operator()(std::string_view s) const noexcept {
@@ -120,6 +130,8 @@ bool PropertySchema::FoldedEqual::operator()(std::string_view a, std::string_vie
 }
 
 std::optional<std::size_t> PropertySchema::IndexOf(std::string_view name) const {
+  const std::uint16_t slot = exact_[SlotOf(name)];
+  if (slot != 0 && slot != kShared && defs_[slot - 1].name == name) return slot - 1;
   auto it = index_.find(name);
   if (it == index_.end()) return std::nullopt;
   return it->second;

@@ -4,6 +4,7 @@
 // security guard watches reads of it by programs, and whether it can be set.
 // The contact item, the restriction engine, the program's commands and the
 // contact editor are all driven by these tables.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -53,6 +54,13 @@ class PropertySchema {
     bool operator()(std::string_view a, std::string_view b) const noexcept;
   };
   std::unordered_map<std::string, std::size_t, FoldedHash, FoldedEqual> index_;
+  // Names as written in the schema (the usual case) are found first through
+  // a small table keyed by their length and three of their letters; each
+  // slot names one property (index + 1), 0 none, kShared several.
+  static constexpr std::size_t kSlots = 1024;
+  static constexpr std::uint16_t kShared = 0xFFFF;
+  static std::size_t SlotOf(std::string_view name) noexcept;
+  std::array<std::uint16_t, kSlots> exact_{};
 };
 
 // Contact items: the fields of the contact record in their order, then

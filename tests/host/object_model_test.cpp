@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 
 #include "host_fixture.hpp"
 #include "platform/sqlite.hpp"
+#include "platform/text.hpp"
 #include "platform/textfile.hpp"
 
 namespace host::testing {
@@ -119,6 +121,32 @@ TEST_F(ObjectModelTest, ContactSchemaHasTheRecordFieldsInOrder) {
   EXPECT_EQ(guarded, 8);  // the eight fields the record writer reads through the safe item
   EXPECT_TRUE(ContactSchema().Find("referredby")->guarded);
   EXPECT_FALSE(ContactSchema().Find("FullName")->guarded);
+}
+
+// Every property of both kinds of item is found by its name in any case;
+// names that only look like one (same length and letters at the same
+// places, a name with one letter changed, a prefix) are not.
+TEST_F(ObjectModelTest, PropertyNamesAreFoundInAnyCaseAndOnlyThem) {
+  for (const PropertySchema* schema : {&ContactSchema(), &MailSchema()}) {
+    SCOPED_TRACE(schema->ItemKind());
+    for (std::size_t i = 0; i < schema->Size(); ++i) {
+      std::string name = schema->At(i).name;
+      SCOPED_TRACE(name);
+      EXPECT_EQ(schema->IndexOf(name), i);
+      EXPECT_EQ(schema->IndexOf(platform::FoldCase(name)), i);
+      std::string upper = name;
+      for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      EXPECT_EQ(schema->IndexOf(upper), i);
+      if (name.size() > 2) {
+        std::string changed = name;
+        changed[1] = changed[1] == 'q' ? 'x' : 'q';
+        EXPECT_EQ(schema->IndexOf(changed), std::nullopt);
+        EXPECT_EQ(schema->IndexOf(std::string_view(name).substr(0, name.size() - 1)), std::nullopt);
+      }
+    }
+    EXPECT_EQ(schema->IndexOf(""), std::nullopt);
+    EXPECT_EQ(schema->IndexOf(std::string("Full\0Name", 9)), std::nullopt);
+  }
 }
 
 TEST_F(ObjectModelTest, PropertiesCheckNamesAndTypes) {
