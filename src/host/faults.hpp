@@ -17,6 +17,11 @@ namespace host {
 
 class FaultInjector {
  public:
+  FaultInjector() = default;
+  // Not copied: it keeps a pointer into its own table.
+  FaultInjector(const FaultInjector&) = delete;
+  FaultInjector& operator=(const FaultInjector&) = delete;
+
   // Every call of the operation fails from now on.
   void FailEvery(std::string_view operation);
   // Only the n-th call (1-based) of the operation from now on fails.
@@ -50,6 +55,7 @@ class FaultInjector {
     std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
   };
   std::unordered_map<std::string, std::uint64_t, NameHash, std::equal_to<>> calls_;
+  std::pair<const std::string, std::uint64_t>* last_ = nullptr;  // the element of the last operation checked
   std::set<std::string, std::less<>> every_;
   // operation -> absolute call count of that operation that fails
   std::map<std::string, std::uint64_t, std::less<>> nth_;

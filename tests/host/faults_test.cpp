@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "host_fixture.hpp"
 
 namespace host::testing {
@@ -31,6 +33,32 @@ TEST(FaultInjectorTest, EveryNthAndNthCall) {
   EXPECT_NO_THROW(f.Check("C.D"));
   EXPECT_EQ(f.Calls("Folder.Items"), 4u);
   EXPECT_EQ(f.Injected(), 4u);
+}
+
+// Runs of one operation and operations in turn are counted apart, whatever
+// buffer the name comes in, and a failure armed for the n-th call of one of
+// them hits that call.
+TEST(FaultInjectorTest, CountsEachOperationInRunsAndInTurn) {
+  FaultInjector f;
+  for (int i = 0; i < 5; ++i) f.Check("ContactItem.SetProperty");
+  for (int i = 0; i < 3; ++i) {
+    std::string name = "ContactItem.GetProperty";  // a new buffer each time
+    f.Check(name);
+    f.Check("ContactItem.SetProperty");
+  }
+  f.Check(std::string_view("ContactItem.SetPropertyX", 23));
+  EXPECT_EQ(f.Calls("ContactItem.SetProperty"), 9u);
+  EXPECT_EQ(f.Calls("ContactItem.GetProperty"), 3u);
+  EXPECT_EQ(f.Calls("ContactItem.SetPropertyX"), 0u);
+  EXPECT_EQ(f.TotalCalls(), 12u);
+
+  f.FailNth("ContactItem.GetProperty", 2);
+  EXPECT_NO_THROW(f.Check("ContactItem.GetProperty"));
+  EXPECT_NO_THROW(f.Check("ContactItem.SetProperty"));
+  EXPECT_NO_THROW(f.Check("ContactItem.SetProperty"));
+  EXPECT_THROW(f.Check("ContactItem.GetProperty"), HostError);
+  EXPECT_EQ(f.Calls("ContactItem.GetProperty"), 5u);
+  EXPECT_EQ(f.Calls("ContactItem.SetProperty"), 11u);
 }
 
 using FaultsTest = HostTest;
