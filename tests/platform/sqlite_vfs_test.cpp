@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/sqlite.hpp"
@@ -45,6 +46,38 @@ class GatheredWalTest : public ::testing::Test {
     return st.ColumnInt64(0);
   }
 
+  // Empties the folder, then runs `work` in a child process, which must end
+  // with DieNow while its connections are open (nothing closed, nothing
+  // flushed by destructors). An exception is exit code 2, returning 4.
+  ::testing::AssertionResult InChildThatDiesRightAfter(const std::function<void()>& work) {
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    const pid_t child = ::fork();
+    if (child < 0) return ::testing::AssertionFailure() << "fork failed";
+    if (child == 0) {
+      int code = 4;
+      try {
+        work();
+      } catch (...) {
+        code = 2;
+      }
+      ::_exit(code);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+      return ::testing::AssertionFailure() << "the child did not exit";
+    }
+    if (WEXITSTATUS(status) != 0) return ::testing::AssertionFailure() << "the child exited with " << WEXITSTATUS(status);
+    return ::testing::AssertionSuccess();
+  }
+  // Ends the child at once: exit code 0 when `ok`, else 3.
+  [[noreturn]] static void DieNow(bool ok) { ::_exit(ok ? 0 : 3); }
+  static void ExpectIntact(Connection& db) {
+    Statement check(db, "PRAGMA integrity_check");
+    ASSERT_TRUE(check.Step());
+    EXPECT_EQ(check.ColumnText(0), "ok");
+  }
+
   std::filesystem::path dir_;
 };
 
@@ -64,41 +97,25 @@ TEST_F(GatheredWalTest, ConnectionsUseTheLayer) {
 TEST_F(GatheredWalTest, WhatWasCommittedOutlivesAProcessThatDiesRightAfter) {
   for (const char* locking : {"NORMAL", "EXCLUSIVE"}) {
     SCOPED_TRACE(locking);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      int code = 0;
-      try {
-        Connection db = OpenWal(locking);
-        db.Exec("PRAGMA cache_size=10");  // forces spills inside the big transaction
-        Insert(db, 1, 10);
-        {
-          Transaction tx(db);
-          for (int i = 2; i < 200; ++i) Insert(db, i, 3000);
-          tx.Commit();
-        }
-        Insert(db, 200, 9u << 20);
-        Insert(db, 201, 10);
-        ::_exit(Count(db) == 201 ? 0 : 3);
-      } catch (...) {
-        code = 2;
+    ASSERT_TRUE(InChildThatDiesRightAfter([&] {
+      Connection db = OpenWal(locking);
+      db.Exec("PRAGMA cache_size=10");  // forces spills inside the big transaction
+      Insert(db, 1, 10);
+      {
+        Transaction tx(db);
+        for (int i = 2; i < 200; ++i) Insert(db, i, 3000);
+        tx.Commit();
       }
-      ::_exit(code);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+      Insert(db, 200, 9u << 20);
+      Insert(db, 201, 10);
+      DieNow(Count(db) == 201);
+    }));
     Connection db(dir_ / "t.db", SQLITE_OPEN_READWRITE);
     EXPECT_EQ(Count(db), 201);
     Statement st(db, "SELECT length(data) FROM t WHERE id = 200");
     ASSERT_TRUE(st.Step());
     EXPECT_EQ(st.ColumnInt64(0), 9 << 20);
-    Statement check(db, "PRAGMA integrity_check");
-    ASSERT_TRUE(check.Step());
-    EXPECT_EQ(check.ColumnText(0), "ok");
+    ExpectIntact(db);
   }
 }
 
@@ -116,36 +133,22 @@ TEST_F(GatheredWalTest, CheckpointsAndJournalCommitsOutliveAProcessThatDiesRight
                         Case{"log held exclusively, checkpoint", "WAL", "EXCLUSIVE", true},
                         Case{"rollback journal", "DELETE", "NORMAL", false}}) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      int code = 0;
-      try {
-        Connection db(dir_ / "t.db", kOpen);
-        db.Exec(std::string("PRAGMA locking_mode=") + c.locking);
-        db.Exec(std::string("PRAGMA journal_mode=") + c.journal);
-        db.Exec("PRAGMA synchronous=NORMAL");
-        db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, data BLOB NOT NULL)");
-        for (int i = 1; i <= 40; ++i) Insert(db, i, 2000 + static_cast<std::size_t>(i) * 100);
-        Insert(db, 41, 5u << 20);  // a long run of adjoining pages
-        {
-          Statement gone(db, "DELETE FROM t WHERE id % 3 = 0");
-          gone.Run();
-        }
-        Insert(db, 42, 3u << 20);  // partly into pages that were freed
-        if (c.checkpoint) db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
-        ::_exit(Count(db) == 29 ? 0 : 3);
-      } catch (...) {
-        code = 2;
+    ASSERT_TRUE(InChildThatDiesRightAfter([&] {
+      Connection db(dir_ / "t.db", kOpen);
+      db.Exec(std::string("PRAGMA locking_mode=") + c.locking);
+      db.Exec(std::string("PRAGMA journal_mode=") + c.journal);
+      db.Exec("PRAGMA synchronous=NORMAL");
+      db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, data BLOB NOT NULL)");
+      for (int i = 1; i <= 40; ++i) Insert(db, i, 2000 + static_cast<std::size_t>(i) * 100);
+      Insert(db, 41, 5u << 20);  // a long run of adjoining pages
+      {
+        Statement gone(db, "DELETE FROM t WHERE id % 3 = 0");
+        gone.Run();
       }
-      ::_exit(code);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+      Insert(db, 42, 3u << 20);  // partly into pages that were freed
+      if (c.checkpoint) db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+      DieNow(Count(db) == 29);
+    }));
     if (c.checkpoint) {
       std::error_code ec;
       EXPECT_EQ(std::filesystem::file_size(dir_ / "t.db-wal", ec), 0u) << "the log was not cut back";
@@ -159,9 +162,7 @@ TEST_F(GatheredWalTest, CheckpointsAndJournalCommitsOutliveAProcessThatDiesRight
     ASSERT_TRUE(st.Step());
     EXPECT_EQ(st.ColumnInt64(0), 3 << 20);
     EXPECT_EQ(st.ColumnText(1), std::string(1, 'a' + 42 % 26));
-    Statement check(db, "PRAGMA integrity_check");
-    ASSERT_TRUE(check.Step());
-    EXPECT_EQ(check.ColumnText(0), "ok");
+    ExpectIntact(db);
   }
 }
 
