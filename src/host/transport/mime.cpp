@@ -249,11 +249,17 @@ void UseUtf8ForParam(GMimeParamList* params, const char* name) {
   if (param != nullptr) g_mime_param_set_charset(param, "utf-8");
 }
 
-void SetContent(GMimePart* part, const void* data, size_t size, GMimeContentEncoding encoding) {
-  GRef<GMimeStream> stream(NewMemStream(data, size));
-  GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+// The part's content is the stream's bytes as they are, to be written in
+// `encoding`.
+void SetContentStream(GMimePart* part, GMimeStream* stream, GMimeContentEncoding encoding) {
+  GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT));
   g_mime_part_set_content(part, wrapper.get());
   g_mime_part_set_content_encoding(part, encoding);
+}
+
+void SetContent(GMimePart* part, const void* data, size_t size, GMimeContentEncoding encoding) {
+  GRef<GMimeStream> stream(NewMemStream(data, size));
+  SetContentStream(part, stream.get(), encoding);
 }
 
 std::string QuotedPrintable(std::string_view text) {
@@ -318,12 +324,8 @@ GRef<GMimeObject> MakeAttachmentPart(const Attachment& att, Borrowed& borrowed) 
   }
   GRef<GMimePart> part(g_mime_part_new_with_type(type.c_str(), subtype.c_str()));
   borrowed.push_back(std::make_unique<BorrowedBytes>(att.data.data(), att.data.size()));
-  {
-    GRef<GMimeStream> stream(borrowed.back()->NewStream());
-    GRef<GMimeDataWrapper> wrapper(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
-    g_mime_part_set_content(part.get(), wrapper.get());
-    g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);
-  }
+  GRef<GMimeStream> stream(borrowed.back()->NewStream());
+  SetContentStream(part.get(), stream.get(), GMIME_CONTENT_ENCODING_BASE64);
   g_mime_object_set_disposition(GMIME_OBJECT(part.get()), GMIME_DISPOSITION_ATTACHMENT);
   std::string name = CleanHeaderText(att.name);
   if (!name.empty()) {
