@@ -102,17 +102,30 @@ std::vector<PropertyDef> MailDefs() {
 
 PropertySchema::PropertySchema(std::string itemKind, std::vector<PropertyDef> defs)
     : kind_(std::move(itemKind)), defs_(std::move(defs)) {
-  for (std::size_t i = 0; i < defs_.size(); ++i) {
-    index_.emplace(platform::FoldCase(defs_[i].name), i);
-    std::uint16_t& slot = exact_[SlotOf(defs_[i].name)];
-    slot = (slot == 0 && i + 1 < kShared) ? static_cast<std::uint16_t>(i + 1) : kShared;
+  for (std::size_t i = 0; i < defs_.size(); ++i) index_.emplace(platform::FoldCase(defs_[i].name), i);
+  // A seed under which every name has a slot of its own; with a hundred or
+  // so names in 4096 slots one of the first few seeds does. Should none,
+  // the names simply go through the map.
+  if (defs_.size() >= 0xFFFF) return;
+  for (std::uint64_t seed = 1; seed <= 1000; ++seed) {
+    seed_ = seed;
+    exact_.fill(0);
+    bool clash = false;
+    for (std::size_t i = 0; i < defs_.size() && !clash; ++i) {
+      std::uint16_t& slot = exact_[SlotOf(defs_[i].name)];
+      clash = slot != 0;
+      slot = static_cast<std::uint16_t>(i + 1);
+    }
+    if (!clash) return;
   }
+  exact_.fill(0);
 }
 
-std::size_t PropertySchema::SlotOf(std::string_view name) noexcept {
-  if (name.empty()) return 0;
-  const auto at = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(name[i])); };
-  return (name.size() * 131 + at(0) * 31 + at(name.size() / 2) * 7 + at(name.size() - 1)) % kSlots;
+std::size_t PropertySchema::SlotOf(std::string_view name) const noexcept {
+  // FNV-1a over the bytes as they are, started from the seed.
+  std::uint64_t h = 14695981039346656037ull ^ (seed_ * 0x9E3779B97F4A7C15ull);
+  for (char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return static_cast<std::size_t>(h ^ (h >> 29)) % kSlots;
 }
 
 std::size_t PropertySchema::FoldedHash::operator()(std::string_view s) const noexcept {
@@ -131,7 +144,7 @@ bool PropertySchema::FoldedEqual::operator()(std::string_view a, std::string_vie
 
 std::optional<std::size_t> PropertySchema::IndexOf(std::string_view name) const {
   const std::uint16_t slot = exact_[SlotOf(name)];
-  if (slot != 0 && slot != kShared && defs_[slot - 1].name == name) return slot - 1;
+  if (slot != 0 && defs_[slot - 1].name == name) return slot - 1;
   auto it = index_.find(name);
   if (it == index_.end()) return std::nullopt;
   return it->second;

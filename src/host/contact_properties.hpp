@@ -55,11 +55,11 @@ class PropertySchema {
   };
   std::unordered_map<std::string, std::size_t, FoldedHash, FoldedEqual> index_;
   // Names as written in the schema (the usual case) are found first through
-  // a small table keyed by their length and three of their letters; each
-  // slot names one property (index + 1), 0 none, kShared several.
-  static constexpr std::size_t kSlots = 1024;
-  static constexpr std::uint16_t kShared = 0xFFFF;
-  static std::size_t SlotOf(std::string_view name) noexcept;
+  // a small table hashed on their exact bytes; the hash's seed is chosen so
+  // that no two names share a slot. A slot holds the index + 1, 0 for none.
+  static constexpr std::size_t kSlots = 4096;
+  std::size_t SlotOf(std::string_view name) const noexcept;
+  std::uint64_t seed_ = 0;
   std::array<std::uint16_t, kSlots> exact_{};
 };
 
