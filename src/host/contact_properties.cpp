@@ -128,20 +128,6 @@ std::size_t PropertySchema::SlotOf(std::string_view name) const noexcept {
   return static_cast<std::size_t>(h ^ (h >> 29)) % kSlots;
 }
 
-std::size_t PropertySchema::FoldedHash::operator()(std::string_view s) const noexcept {
-  // FNV-1a over the ASCII-folded bytes.
-  std::size_t h = 14695981039346656037ull;
-  for (char c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  }
-  return h;
-}
-
-bool PropertySchema::FoldedEqual::operator()(std::string_view a, std::string_view b) const noexcept {
-  return platform::EqualsIgnoreCase(a, b);
-}
-
 std::optional<std::size_t> PropertySchema::IndexOf(std::string_view name) const {
   const std::uint16_t slot = exact_[SlotOf(name)];
   if (slot != 0 && defs_[slot - 1].name == name) return slot - 1;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/value.hpp"
+#include "platform/text.hpp"
 
 namespace host {
 
@@ -45,15 +46,7 @@ class PropertySchema {
   std::vector<PropertyDef> defs_;
   // Looked up without case and without making a folded copy of the name:
   // every property access goes through here.
-  struct FoldedHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept;
-  };
-  struct FoldedEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-  };
-  std::unordered_map<std::string, std::size_t, FoldedHash, FoldedEqual> index_;
+  std::unordered_map<std::string, std::size_t, platform::IgnoreCaseHash, platform::IgnoreCaseEqual> index_;
   // Names as written in the schema (the usual case) are found first through
   // a small table hashed on their exact bytes; the hash's seed is chosen so
   // that no two names share a slot. A slot holds the index + 1, 0 for none.

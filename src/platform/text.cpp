@@ -150,6 +150,16 @@ std::string FoldCase(std::string_view s) {
   return out;
 }
 
+std::size_t IgnoreCaseHash::operator()(std::string_view s) const noexcept {
+  // FNV-1a over the ASCII-folded bytes.
+  std::size_t h = 14695981039346656037ull;
+  for (char c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  return h;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

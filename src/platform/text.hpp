@@ -68,5 +68,15 @@ std::string OneLine(std::string_view text, std::size_t maxBytes = 300);
 // ASCII case folding used for case-insensitive names.
 std::string FoldCase(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Hash and equality without regard to ASCII case, for maps and sets of names
+// that are looked up by a string_view without making folded copies.
+struct IgnoreCaseHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const noexcept;
+};
+struct IgnoreCaseEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const noexcept { return EqualsIgnoreCase(a, b); }
+};
 
 }  // namespace platform

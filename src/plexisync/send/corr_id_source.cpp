@@ -7,28 +7,6 @@
 
 namespace plexisync {
 
-namespace {
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-}  // namespace
-
-std::size_t RegNameHash::operator()(std::string_view name) const noexcept {
-  // FNV-1a over the folded bytes.
-  std::size_t h = 14695981039346656037ull;
-  for (char c : name) {
-    h ^= static_cast<unsigned char>(Lower(c));
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-bool RegNameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 CorrIdSource::CorrIdSource(Context& ctx, std::string folderId) : ctx_(ctx), folderId_(std::move(folderId)) {}
 
 std::string CorrIdSource::Get(const std::string& localId) {

@@ -12,6 +12,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/text.hpp"
+
 namespace plexisync {
 
 class Context;
@@ -19,17 +21,9 @@ class Context;
 // Value names of the key store compare without regard to (ASCII) case:
 // hash and equality for sets and maps of such names, which look names up
 // without making folded copies.
-struct RegNameHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view name) const noexcept;
-};
-struct RegNameEqual {
-  using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const noexcept;
-};
-using RegNameSet = std::unordered_set<std::string, RegNameHash, RegNameEqual>;
+using RegNameSet = std::unordered_set<std::string, platform::IgnoreCaseHash, platform::IgnoreCaseEqual>;
 template <class V>
-using RegNameMap = std::unordered_map<std::string, V, RegNameHash, RegNameEqual>;
+using RegNameMap = std::unordered_map<std::string, V, platform::IgnoreCaseHash, platform::IgnoreCaseEqual>;
 
 class CorrIdSource {
  public:
