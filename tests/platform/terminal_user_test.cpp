@@ -4,8 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "platform/ui/controls.hpp"
 #include "platform/ui/form.hpp"
@@ -166,39 +169,115 @@ TEST(TerminalProgress, LineFitsTheTerminal) {
 }
 
 TEST(TerminalFormAnswers, AFormCommandTicksTheCheckBoxBeforeTheButton) {
-  Terminal t(false, {"/tmp/later.pst", "check Check 1", "Yes", "/tmp/later.pst"});
-  // The file name is not a form command: kept for the file dialog.
+  Terminal t(false, {"check Check 1", "Yes", "/tmp/later.pst"});
   ConfirmForm confirm;
   confirm.SetUser(&t.user);
   confirm.Show(true);
-  EXPECT_EQ(confirm.answer, "No");  // the path did not fit; closed the way that changes nothing
-  EXPECT_EQ(t.user.AnswersLeft(), 4u);
+  EXPECT_EQ(confirm.answer, "Yes");
+  EXPECT_TRUE(confirm.checked);
+  EXPECT_EQ(t.user.AnswersLeft(), 1u);
+  EXPECT_THAT(t.out.str(), HasSubstr("Prepared answer \"check Check 1\"\nSet Check to 1\nClicked \"Yes\""));
 
   FileDialogRequest request;
   request.mode = FileDialogMode::Save;
   EXPECT_EQ(t.user.FileDialog(request).fileName, "/tmp/later.pst");
-  // A form command is never taken for a file name.
-  EXPECT_TRUE(t.user.FileDialog(request).cancelled);
-  EXPECT_EQ(t.user.AnswersLeft(), 3u);
-
-  ConfirmForm again;
-  again.SetUser(&t.user);
-  again.Show(true);
-  EXPECT_EQ(again.answer, "Yes");
-  EXPECT_TRUE(again.checked);
-  EXPECT_EQ(t.user.AnswersLeft(), 1u);
-  EXPECT_THAT(t.out.str(), HasSubstr("Prepared answer \"check Check 1\"\nSet Check to 1\nClicked \"Yes\""));
 }
 
-TEST(TerminalFormAnswers, ACommandForAControlTheFormLacksIsKept) {
-  Terminal t(false, {"check Missing 1", "No"});
-  ConfirmForm confirm;
-  confirm.SetUser(&t.user);
-  confirm.Show(true);
-  // "No" stays behind the unfit command; the form closes with its cancel button.
-  EXPECT_EQ(confirm.answer, "No");
-  EXPECT_EQ(t.user.AnswersLeft(), 2u);
-  EXPECT_THAT(t.out.str(), HasSubstr("Prepared answer \"check Missing 1\" does not fit here"));
+// The question a prepared answer does not fit gets no answer at all: no
+// button is pressed (not even the one that changes nothing), the program's
+// stop handler hears why, and the question throws.
+TEST(TerminalUnfitAnswers, LeaveTheQuestionWithoutAnAnswer) {
+  // Each asker returns what the person decided; it must never return.
+  using Asker = std::function<std::string(TerminalUser&)>;
+  const Asker yesNoBox = [](TerminalUser& u) {
+    return std::string(MsgBoxResultCaption(u.MessageBox("Download it now?", "", MsgBoxButtons::YesNo)));
+  };
+  const Asker okBox = [](TerminalUser& u) { return std::string(MsgBoxResultCaption(u.MessageBox("Repair done"))); };
+  const Asker question = [](TerminalUser& u) {
+    Form form("Klausimas", "Plexisync");
+    form.Add<Label>("Praneshimas", "There are changes for the Dan Diaz contact. Replace it?");
+    std::string pressed;
+    int number = 0;
+    for (const char* caption : {"Yes", "Yes to All", "No", "No to All"}) {
+      form.Add<Button>("Command" + std::to_string(++number), caption).onClick = [&pressed, &form, caption] {
+        pressed = caption;
+        form.Hide();
+      };
+    }
+    form.SetUser(&u);
+    try {
+      form.Show(true);
+    } catch (const UnfitAnswerError&) {
+      EXPECT_EQ(pressed, "") << "a button was pressed";
+      throw;
+    }
+    return pressed;
+  };
+  const auto confirm = [](bool yesEnabled) {
+    return Asker([yesEnabled](TerminalUser& u) {
+      ConfirmForm form;
+      form.Get<Button>("Command1").SetEnabled(yesEnabled);
+      form.SetUser(&u);
+      try {
+        form.Show(true);
+      } catch (const UnfitAnswerError&) {
+        EXPECT_EQ(form.answer, "") << "a button was pressed";
+        throw;
+      }
+      return form.answer;
+    });
+  };
+  const Asker fileDialog = [](TerminalUser& u) {
+    FileDialogRequest request;
+    request.title = "Plexisync - Select a file to import";
+    return u.FileDialog(request).fileName;
+  };
+
+  const std::string window = "the window \"Plexisync - Confirmation\"";
+  const struct Case {
+    std::vector<std::string> answers;
+    Asker ask;
+    std::string message;
+  } cases[] = {
+      {{"Yess"}, yesNoBox, "the answer \"Yess\" names no button of the question (Yes, No)"},
+      {{"Yes"}, okBox, "the answer \"Yes\" names no button of the question (OK)"},
+      {{"Yess"}, question, "the answer \"Yess\" names no button of the question (Yes, Yes to All, No, No to All)"},
+      {{"OK", "Yes"}, question, "the answer \"OK\" names no button of the question (Yes, Yes to All, No, No to All)"},
+      {{"Maybe"}, confirm(true), "the answer \"Maybe\" names no button or control of " + window + " (Yes, No)"},
+      {{"check Missing 1"}, confirm(true),
+       "the answer \"check Missing 1\" names no button or control of " + window + " (Yes, No)"},
+      {{"check Check 2"}, confirm(true),
+       "the answer \"check Check 2\" cannot be done on " + window + ": use: check NAME 0|1 on a check box"},
+      // A command that fits, then a caption that does not: nothing is decided.
+      {{"check Check 1", "Yess"}, confirm(true),
+       "the answer \"Yess\" names no button or control of " + window + " (Yes, No)"},
+      {{"Yes"}, confirm(false), "the answer \"Yes\" names a button of " + window + " that is not available (No)"},
+      {{"No"}, fileDialog,
+       "the answer \"No\" names no file for the file dialog \"Plexisync - Select a file to import\" "
+       "(a file name, or Cancel)"},
+      {{"check Check 1"}, fileDialog,
+       "the answer \"check Check 1\" names no file for the file dialog \"Plexisync - Select a file to import\" "
+       "(a file name, or Cancel)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    Terminal t(false, c.answers);
+    std::vector<std::string> heard;
+    t.user.OnUnfitAnswer([&heard](const std::string& why) { heard.push_back(why); });
+    try {
+      const std::string decided = c.ask(t.user);
+      ADD_FAILURE() << "the question was answered: " << decided;
+    } catch (const UnfitAnswerError& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+    EXPECT_EQ(heard, std::vector<std::string>{c.message});
+    EXPECT_THAT(t.out.str(), HasSubstr("Prepared answer does not fit: " + c.message));
+    EXPECT_THAT(t.out.str(), Not(HasSubstr("taking")));
+  }
+
+  // Without a stop handler the question throws all the same.
+  Terminal t(false, {"Yess"});
+  EXPECT_THROW(yesNoBox(t.user), UnfitAnswerError);
 }
 
 TEST(TerminalFormActions, RunOnceOnTheNamedFormBeforeTheAnswers) {

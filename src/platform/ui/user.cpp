@@ -132,6 +132,66 @@ std::optional<std::pair<std::string, std::string>> SplitFormCommand(std::string_
   return std::make_pair(verb, name);
 }
 
+// "Yes, Yes to All, No".
+std::string CommaList(const std::vector<std::string>& items) {
+  std::string s;
+  for (const auto& item : items) {
+    s += (s.empty() ? "" : ", ") + item;
+  }
+  return s;
+}
+
+bool Available(const Control& control) { return control.Enabled() && control.Visible(); }
+
+// The captions of the buttons a person could press on the form now.
+std::vector<std::string> OfferedButtons(const Form& form) {
+  std::vector<std::string> captions;
+  for (const Control* control : form.Controls()) {
+    if (const auto* b = dynamic_cast<const Button*>(control); b != nullptr && Available(*b)) {
+      captions.push_back(PlainCaption(b->Caption()));
+    }
+  }
+  return captions;
+}
+
+// True when the form has a control a command could fill in; a form without
+// one is a question answered by its buttons alone.
+bool HasFieldsToFill(const Form& form) {
+  for (const Control* control : form.Controls()) {
+    switch (control->Kind()) {
+      case ControlKind::kTextBox:
+      case ControlKind::kCheckBox:
+      case ControlKind::kComboBox:
+      case ControlKind::kListBox:
+      case ControlKind::kListView:
+        if (Available(*control)) {
+          return true;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+// How a form is named to the person: "the question" for one answered by
+// its buttons alone, else the window with its caption.
+std::string FormForPerson(const Form& form) {
+  if (!HasFieldsToFill(form)) {
+    return "the question";
+  }
+  const std::string caption = PlainCaption(form.Caption());
+  return "the window " + Quote(caption.empty() ? form.Name() : caption);
+}
+
+std::string Capitalized(std::string s) {
+  if (!s.empty() && s[0] >= 'a' && s[0] <= 'z') {
+    s[0] = static_cast<char>(s[0] - 'a' + 'A');
+  }
+  return s;
+}
+
 }  // namespace
 
 // --- answers and file choices ----------------------------------------------
@@ -506,9 +566,12 @@ bool TerminalUser::FormCommandFits(const Form& form, std::string_view answer) {
   return form.Find(command->second) != nullptr;
 }
 
-void TerminalUser::NoteUnfitAnswer() {
-  Record("Prepared answer " + Quote(answers_.front()) +
-         " does not fit here; it is kept for a later question");
+void TerminalUser::RejectAnswer(const std::string& why) {
+  Record("Prepared answer does not fit: " + why + "; the question is left without an answer");
+  if (stop_) {
+    stop_(why);
+  }
+  throw UnfitAnswerError(why);
 }
 
 MsgBoxResult TerminalUser::AnswerMessage(const MessageRequest& request) {
@@ -518,7 +581,12 @@ MsgBoxResult TerminalUser::AnswerMessage(const MessageRequest& request) {
       answers_.pop_front();
       return *r;
     }
-    NoteUnfitAnswer();
+    std::vector<std::string> offered;
+    for (MsgBoxResult r : AllowedResults(request.buttons)) {
+      offered.emplace_back(MsgBoxResultCaption(r));
+    }
+    RejectAnswer("the answer " + Quote(answers_.front()) + " names no button of the question (" +
+                 CommaList(offered) + ")");
   }
   if (interactive_) {
     const std::string choices = ButtonList(request.buttons);
@@ -537,7 +605,7 @@ MsgBoxResult TerminalUser::AnswerMessage(const MessageRequest& request) {
   return neutral;
 }
 
-std::optional<std::string> TerminalUser::ChooseFile(const FileDialogRequest& /*request*/) {
+std::optional<std::string> TerminalUser::ChooseFile(const FileDialogRequest& request) {
   if (!answers_.empty()) {
     const std::string answer = answers_.front();
     if (EqualsIgnoreCase(Trim(answer), "Cancel")) {
@@ -550,7 +618,10 @@ std::optional<std::string> TerminalUser::ChooseFile(const FileDialogRequest& /*r
       answers_.pop_front();
       return answer;
     }
-    NoteUnfitAnswer();
+    // A button's caption or a form command is meant for another question.
+    RejectAnswer("the answer " + Quote(answer) + " names no file for the file dialog" +
+                 (request.title.empty() ? std::string() : " " + Quote(request.title)) +
+                 " (a file name, or Cancel)");
   }
   if (interactive_) {
     if (auto line = ReadLine("File name (empty to cancel): ")) {
@@ -570,30 +641,38 @@ void TerminalUser::InteractWithForm(Form& form) {
     nextFormAction_.reset();
     try {
       act(form);
+    } catch (const UnfitAnswerError&) {
+      throw;  // a question the action raised was left without an answer
     } catch (const std::exception& e) {
       Record("Could not fill in form " + form.Name() + ": " + e.what());
       CloseWithCancel(form);
     }
   }
-  bool notedUnfit = false;
   while (form.IsVisible()) {
     if (!answers_.empty()) {
-      if (Button* b = form.ButtonWithCaption(Trim(answers_.front()))) {
+      const std::string answer = answers_.front();
+      const std::vector<std::string> offered = OfferedButtons(form);
+      if (Button* b = form.ButtonWithCaption(Trim(answer))) {
+        if (!Available(*b)) {
+          RejectAnswer("the answer " + Quote(answer) + " names a button of " + FormForPerson(form) +
+                       " that is not available (" + CommaList(offered) + ")");
+        }
         answers_.pop_front();
         ClickFor(*b);
         continue;
       }
-      if (FormCommandFits(form, answers_.front())) {
-        const std::string command = answers_.front();
+      if (FormCommandFits(form, answer)) {
+        Record("Prepared answer " + Quote(answer));
+        std::string refusal;
+        if (RunCommand(form, answer, refusal) != CommandOutcome::kDone) {
+          RejectAnswer("the answer " + Quote(answer) + " cannot be done on " + FormForPerson(form) + ": " + refusal);
+        }
         answers_.pop_front();
-        Record("Prepared answer " + Quote(command));
-        RunCommand(form, command);
         continue;
       }
-      if (!notedUnfit) {
-        NoteUnfitAnswer();
-        notedUnfit = true;
-      }
+      RejectAnswer("the answer " + Quote(answer) + " names no button " +
+                   (HasFieldsToFill(form) ? "or control " : "") + "of " + FormForPerson(form) + " (" +
+                   CommaList(offered) + ")");
     }
     if (!interactive_) {
       break;
@@ -602,8 +681,11 @@ void TerminalUser::InteractWithForm(Form& form) {
     if (!line) {
       break;
     }
-    if (!RunCommand(form, *line)) {
-      Say("Not understood; type help for the commands");
+    std::string refusal;
+    switch (RunCommand(form, *line, refusal)) {
+      case CommandOutcome::kDone: break;
+      case CommandOutcome::kRefused: Say(Capitalized(refusal)); break;
+      case CommandOutcome::kNotUnderstood: Say("Not understood; type help for the commands"); break;
     }
   }
   if (form.IsVisible()) {
@@ -612,7 +694,7 @@ void TerminalUser::InteractWithForm(Form& form) {
   }
 }
 
-bool TerminalUser::RunCommand(Form& form, const std::string& line) {
+TerminalUser::CommandOutcome TerminalUser::RunCommand(Form& form, const std::string& line, std::string& refusal) {
   std::istringstream words(line);
   std::string verb;
   words >> verb;
@@ -622,43 +704,49 @@ bool TerminalUser::RunCommand(Form& form, const std::string& line) {
   std::getline(words, rest);
   rest = Trim(rest);
   const std::string argument = name.empty() ? std::string() : Trim(name + " " + rest);
+  const auto refuse = [&refusal](std::string why) {
+    refusal = std::move(why);
+    return CommandOutcome::kRefused;
+  };
+  // A button that is there but cannot be pressed refuses before anything is recorded as clicked.
+  const auto press = [&](Button& b) {
+    if (!Available(b)) {
+      return refuse("the button " + Quote(PlainCaption(b.Caption())) + " is not available");
+    }
+    ClickFor(b);
+    return CommandOutcome::kDone;
+  };
 
   if (verb.empty()) {
-    return true;
+    return CommandOutcome::kDone;
   }
   if (EqualsIgnoreCase(verb, "help") || verb == "?") {
     Say("Commands: click CAPTION|NAME, set NAME TEXT, check NAME 0|1, select NAME INDEX,\n"
         "dropdown NAME, show, help; or type a button's caption.");
-    return true;
+    return CommandOutcome::kDone;
   }
   if (EqualsIgnoreCase(verb, "show")) {
     Say(form.Describe());
-    return true;
+    return CommandOutcome::kDone;
   }
   if (EqualsIgnoreCase(verb, "click")) {
     if (Button* b = form.FindButton(argument)) {
-      ClickFor(*b);
-      return true;
+      return press(*b);
     }
-    Say("No button " + Quote(argument));
-    return true;
+    return refuse("no button " + Quote(argument));
   }
   if (Button* b = form.FindButton(Trim(line))) {
-    ClickFor(*b);
-    return true;
+    return press(*b);
   }
   Control* control = form.Find(name);
   if (control == nullptr) {
-    if (EqualsIgnoreCase(verb, "set") || EqualsIgnoreCase(verb, "check") ||
-        EqualsIgnoreCase(verb, "select") || EqualsIgnoreCase(verb, "dropdown")) {
-      Say("No control " + Quote(name));
-      return true;
+    if (IsFormVerb(verb)) {
+      return refuse("no control " + Quote(name));
     }
-    return false;
+    return CommandOutcome::kNotUnderstood;
   }
-  if (!control->Enabled() || !control->Visible()) {
-    Say(control->Name() + " is not available");
-    return true;
+  if (!Available(*control)) {
+    return refuse(control->Name() + " is not available");
   }
   try {
     if (EqualsIgnoreCase(verb, "set")) {
@@ -667,21 +755,19 @@ bool TerminalUser::RunCommand(Form& form, const std::string& line) {
       } else if (auto* c = dynamic_cast<ComboBox*>(control)) {
         c->SetText(rest);
       } else {
-        Say(name + " holds no text");
-        return true;
+        return refuse(name + " holds no text");
       }
       Record("Set " + control->Name() + " to " + Quote(rest));
-      return true;
+      return CommandOutcome::kDone;
     }
     if (EqualsIgnoreCase(verb, "check")) {
       auto* c = dynamic_cast<CheckBox*>(control);
       if (c == nullptr || (rest != "0" && rest != "1")) {
-        Say("Use: check NAME 0|1 on a check box");
-        return true;
+        return refuse("use: check NAME 0|1 on a check box");
       }
       c->SetValue(rest == "1" ? 1 : 0);
       Record("Set " + control->Name() + " to " + rest);
-      return true;
+      return CommandOutcome::kDone;
     }
     if (EqualsIgnoreCase(verb, "select")) {
       const int index = ToInt32(rest);
@@ -689,30 +775,29 @@ bool TerminalUser::RunCommand(Form& form, const std::string& line) {
         l->SetListIndex(index);
       } else if (auto* v = dynamic_cast<ListView*>(control)) {
         if (index < 0 || !v->ClickItem(static_cast<std::size_t>(index))) {
-          Say("No entry " + rest);
-          return true;
+          return refuse("no entry " + rest);
         }
       } else {
-        Say(name + " is not a list");
-        return true;
+        return refuse(name + " is not a list");
       }
       Record("Selected entry " + rest + " of " + control->Name());
-      return true;
+      return CommandOutcome::kDone;
     }
     if (EqualsIgnoreCase(verb, "dropdown")) {
-      if (auto* c = dynamic_cast<ComboBox*>(control)) {
-        c->DropDown();
-        Record("Opened the list of " + control->Name());
-      } else {
-        Say(name + " is not a combo box");
+      auto* c = dynamic_cast<ComboBox*>(control);
+      if (c == nullptr) {
+        return refuse(name + " is not a combo box");
       }
-      return true;
+      c->DropDown();
+      Record("Opened the list of " + control->Name());
+      return CommandOutcome::kDone;
     }
+  } catch (const UnfitAnswerError&) {
+    throw;  // a question the change raised was left without an answer
   } catch (const std::exception& e) {
-    Say(std::string("Cannot do that: ") + e.what());
-    return true;
+    return refuse(std::string("cannot do that: ") + e.what());
   }
-  return false;
+  return CommandOutcome::kNotUnderstood;
 }
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <iosfwd>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -142,20 +143,37 @@ class UserInterface {
   bool recordingProgress_ = false;
 };
 
+// What a question throws when its prepared answer fits none of its choices
+// and the program did not end there (TerminalUser::OnUnfitAnswer): the
+// question gives no answer at all. The message names the answer and the
+// choices offered.
+class UnfitAnswerError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The person at a terminal, for the program. Everything shown is printed,
 // so a run reads as a transcript. Answers come, in this order, from the
-// prepared answers (taken in order, each only when it fits the question:
-// a button caption such as "Yes", "No to All", "OK", "Cancel", or a path
-// for a file dialog), from the keyboard when interactive, or else the
-// answer that changes nothing is taken and the terminal says so. In
-// non-interactive mode nothing is ever read, so it never waits.
+// prepared answers (taken in order, one per question or form step), from
+// the keyboard when interactive, or else the answer that changes nothing
+// is taken and the terminal says so. In non-interactive mode nothing is
+// ever read, so it never waits.
+//
+// A prepared answer must fit the question it meets: a caption of one of
+// the message box's buttons ("Yes", "OK", "Cancel"), a caption of an
+// enabled button of the modal form ("Yes to All", "Save && Send") or a
+// command for one of its controls, a path (or "Cancel") for a file dialog.
+// One that does not is a mistake of whoever wrote it (a typo such as
+// "Yess"); taking the answer that changes nothing instead would quietly
+// throw away what the person meant to keep, so the question is abandoned
+// without an answer (see OnUnfitAnswer).
 //
 // At a modal form, an interactive person may type commands:
 //   click CAPTION|NAME     set NAME TEXT         check NAME 0|1
 //   select NAME INDEX      dropdown NAME         show      help
 // or just a button's caption. A prepared answer may be such a command too
-// ("check Check 1" ticks the check box named Check); it is taken at the
-// first modal form that has the control it names, and never as a file name.
+// ("check Check 1" ticks the check box named Check); it is never taken as a
+// file name.
 //
 // Progress is printed as lines, one per 10%; when the output is a terminal
 // (SetTerminalOutput), a progress form is shown instead as one line that is
@@ -170,6 +188,15 @@ class TerminalUser final : public UserInterface {
 
   void AddAnswer(std::string answer) { answers_.push_back(std::move(answer)); }
   std::size_t AnswersLeft() const { return answers_.size(); }
+
+  // Called when a prepared answer fits none of the choices of the question
+  // it meets, with one line naming the answer and the choices offered, e.g.
+  // `the answer "Yess" names no button of the question (Yes, No)`. The
+  // question gives no answer: when `stop` returns (or none is set) it
+  // throws UnfitAnswerError. A caller that cannot let an exception reach it
+  // through the code that asked (the add-in catches everything) ends the
+  // process in `stop`.
+  void OnUnfitAnswer(std::function<void(const std::string&)> stop) { stop_ = std::move(stop); }
 
   // Whether the output is a terminal `columns` wide: progress is then drawn
   // in place on one line that fits.
@@ -199,13 +226,18 @@ class TerminalUser final : public UserInterface {
   // A line typed at the prompt; nullopt at the end of input.
   std::optional<std::string> ReadLine(std::string_view prompt);
   void Say(std::string_view text);
-  void NoteUnfitAnswer();
+  // Records that the first prepared answer fits nothing here (`why`), then
+  // stops as OnUnfitAnswer says; never returns.
+  [[noreturn]] void RejectAnswer(const std::string& why);
   bool IsButtonCaption(std::string_view answer) const;
   // A form command ("check Check 1"), and one that names a control of the form.
   static bool IsFormCommand(std::string_view answer);
   static bool FormCommandFits(const Form& form, std::string_view answer);
-  // Runs one typed command on a modal form; false when it was not understood.
-  bool RunCommand(Form& form, const std::string& line);
+  enum class CommandOutcome { kDone, kRefused, kNotUnderstood };
+  // Runs one command on a modal form. kRefused: the command names something
+  // the form cannot do (no such button or control, a disabled one, a bad
+  // value); `refusal` then says why.
+  CommandOutcome RunCommand(Form& form, const std::string& line, std::string& refusal);
   // Ends the progress line drawn in place, so that what follows starts on
   // a line of its own.
   void EndProgressLine();
@@ -225,6 +257,7 @@ class TerminalUser final : public UserInterface {
     std::function<void(Form&)> act;
   };
   std::optional<FormAction> nextFormAction_;
+  std::function<void(const std::string&)> stop_;
 };
 
 }  // namespace platform
