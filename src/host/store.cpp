@@ -14,6 +14,7 @@
 #include "host/contact_properties.hpp"
 #include "host/errors.hpp"
 #include "host/ui/view.hpp"
+#include "platform/new_file.hpp"
 
 namespace host::detail {
 namespace {
@@ -306,12 +307,38 @@ bool Store::HasTable(const char* name) const {
 }
 
 std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayout layout) {
+  std::error_code ec;
+  if (!path.empty() && !std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+    // A new store is made whole (tables, folders, log mode) under a
+    // temporary name and then put in place, never over a file that is
+    // there: a store under its own name is always a finished one. When two
+    // processes create it at once, the second finds the first's and opens it.
+    const std::filesystem::path temp = platform::TemporaryNameBeside(path);
+    try {
+      OpenFile(temp, path, layout, true)->Close();
+    } catch (...) {
+      platform::RemoveDatabaseFiles(temp);
+      throw;
+    }
+    try {
+      platform::PublishNewFile(temp, path);
+    } catch (const std::system_error& e) {
+      throw HostError("The personal folders file " + path.string() + " cannot be created: " + e.what() + ".");
+    }
+  }
+  return OpenFile(path, path, layout, false);
+}
+
+std::shared_ptr<Store> Store::OpenFile(const std::filesystem::path& path, const std::filesystem::path& shown,
+                                       StoreLayout layout, bool create) {
   std::shared_ptr<Store> s(new Store());
-  s->path_ = path;
+  s->path_ = shown;
   std::error_code ec;
   if (path.empty() || std::filesystem::is_directory(path, ec)) s->NotAStore();
-  const bool exists = std::filesystem::exists(path, ec);
-  const bool fresh = !exists || std::filesystem::file_size(path, ec) == 0;
+  const bool fresh = create;
+  // An existing file of no bytes lost its content: SQLite would take it for
+  // a new, empty database.
+  if (!fresh && std::filesystem::file_size(path, ec) == 0 && !ec) s->Damaged("the file is empty");
   if (!fresh) {
     // Only a SQLite file can be a store; anything else is refused before
     // SQLite sees it. A file cut off inside the first bytes is a damaged one.
@@ -356,6 +383,9 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
       s->db_.Exec("PRAGMA query_only=1");
       try {
         state = s->Validate();
+        // New stores get their tables before their name: an existing file
+        // without any lost them.
+        if (state == FileState::kNoLayout) s->Damaged("it holds no tables");
         if (state == FileState::kStore) s->Load();
       } catch (const platform::sqlite::Error& e) {
         if (IsDamage(e)) s->Damaged(e.what());
@@ -365,6 +395,11 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
       if (logExists) sqlite3_db_config(s->db_.Handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
     }
     s->db_.Exec("PRAGMA journal_mode=WAL");
+    // NORMAL: with the log, a commit is in the log file once COMMIT returns,
+    // so it survives the process being killed; only a power loss or an OS
+    // crash can take back the last commits (the log is synced at each
+    // checkpoint), and never leaves a damaged file. FULL would add a sync of
+    // the log to every commit, of which a received mail makes many.
     s->db_.Exec("PRAGMA synchronous=NORMAL");
     // Copy the log back into the file every 4000 pages rather than every
     // 1000: fewer checkpoints per saved item. The log is cut back to 16 MiB
@@ -373,8 +408,8 @@ std::shared_ptr<Store> Store::Open(const std::filesystem::path& path, StoreLayou
     s->db_.Exec("PRAGMA journal_size_limit=16777216");
     s->db_.Exec("PRAGMA foreign_keys=OFF");
     if (state != FileState::kStore) {
-      // A new store; or another process made it meanwhile, and then it is
-      // checked like any other.
+      // A new store, or one whose folders an earlier version never wrote;
+      // then it is checked like any other.
       s->CreateLayout(layout);
       try {
         if (s->Validate() != FileState::kStore) s->Damaged("it has no folders");

@@ -93,8 +93,10 @@ std::string DefaultMailViewXml();
 class Store {
  public:
   // Opens the store file, creating it with the layout when it does not
-  // exist, is empty or holds no tables yet. Throws HostError for a file that
-  // is not a store or cannot be read whole; such a file is left as it was.
+  // exist. A new file is made whole under a temporary name beside it and then
+  // put in place, so an existing file that is empty or holds no tables is a
+  // damaged one. Throws HostError for a file that is not a store or cannot be
+  // read whole; such a file is left as it was.
   static std::shared_ptr<Store> Open(const std::filesystem::path& path, StoreLayout layout);
   ~Store();
   Store(const Store&) = delete;
@@ -162,6 +164,10 @@ class Store {
  private:
   enum class FileState { kStore, kNoLayout, kNoFolders };
   Store() = default;
+  // Opens `file` (with `create`, makes the new file `file` and its layout);
+  // messages name `shown`.
+  static std::shared_ptr<Store> OpenFile(const std::filesystem::path& file, const std::filesystem::path& shown,
+                                         StoreLayout layout, bool create);
   template <typename F>
   auto Guarded(F&& f) const -> decltype(f());
   platform::sqlite::Statement& Prepare(const char* sql) const;

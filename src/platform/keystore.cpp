@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <system_error>
 #include <utility>
 
+#include "platform/new_file.hpp"
 #include "platform/sqlite.hpp"
 #include "platform/text.hpp"
 
@@ -194,6 +196,21 @@ KeyStoreError Failure(const sqlite::Error& e) {
   return KeyStoreError(msg);
 }
 
+// A hive file that exists but cannot be read whole: content lost (no bytes,
+// no layout) or pages cut off or overwritten.
+class DamagedHive : public KeyStoreError {
+ public:
+  DamagedHive(const std::filesystem::path& file, std::string why)
+      : KeyStoreError("The key store " + file.string() + " is damaged and cannot be read: " + Reason(std::move(why)) +
+                      ".") {}
+
+ private:
+  static std::string Reason(std::string why) {
+    while (!why.empty() && why.back() == '.') why.pop_back();
+    return why;
+  }
+};
+
 // Runs `f`, reporting database failures as KeyStoreError.
 template <typename F>
 auto Guarded(F&& f) -> decltype(f()) {
@@ -214,15 +231,34 @@ struct Listing {
 
 class SqliteKeyStore final : public KeyStore {
  public:
-  SqliteKeyStore(const std::filesystem::path& file, Sharing sharing) : file_(file), sharing_(sharing) {
+  // Opens the hive `file`, which must exist and be set up; with `create`,
+  // makes the new file `file` (a temporary one: see KeyStore::Open) and sets
+  // it up. Errors name `shown`, the hive's own name.
+  SqliteKeyStore(const std::filesystem::path& file, Sharing sharing, bool create = false,
+                 const std::filesystem::path& shown = {})
+      : file_(file), sharing_(sharing), create_(create) {
+    const std::filesystem::path& name = shown.empty() ? file : shown;
     try {
+      // An existing file of no bytes is a hive whose content was lost: new
+      // hives are only ever put in place whole. SQLite would take it for a
+      // new, empty database.
+      std::error_code ec;
+      if (!create && std::filesystem::file_size(file, ec) == 0 && !ec) throw DamagedHive(name, "the file is empty");
       // One connection per handle, used by one thread at a time: SQLite's own
-      // per-call mutex is not needed.
-      db_ = sqlite::Connection(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX);
+      // per-call mutex is not needed. Only a new file is created.
+      db_ = sqlite::Connection(file, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX);
       Setup();
+      if (!create) CheckWhole(name);
+    } catch (const DamagedHive&) {
+      Close();
+      throw;
+    } catch (const sqlite::Error& e) {
+      Close();
+      if (e.PrimaryCode() == SQLITE_CORRUPT) throw DamagedHive(name, OneLine(e.what()));
+      throw KeyStoreError("Cannot open key store " + name.string() + ": " + e.what());
     } catch (const std::exception& e) {
       Close();
-      throw KeyStoreError("Cannot open key store " + file.string() + ": " + e.what());
+      throw KeyStoreError("Cannot open key store " + name.string() + ": " + e.what());
     }
   }
 
@@ -575,6 +611,11 @@ class SqliteKeyStore final : public KeyStore {
     // takes and drops the file locks, which costs more than the look-up.
     if (sharing_ == Sharing::kSoleUser) db_.Exec("PRAGMA locking_mode=EXCLUSIVE");
     db_.Exec("PRAGMA journal_mode=WAL");
+    // NORMAL: with the log, a commit is in the log file once COMMIT returns,
+    // so it survives the process being killed; only a power loss or an OS
+    // crash can take back the last commits (the log is synced at each
+    // checkpoint), and never leaves a damaged file. FULL would add a sync of
+    // the log to every commit, of which a received mail makes many.
     db_.Exec("PRAGMA synchronous=NORMAL");
     // Copy the log back into the file every 4000 pages (4 MiB) rather than
     // every 1000: fewer checkpoints and their syncs per write. The log file
@@ -585,9 +626,10 @@ class SqliteKeyStore final : public KeyStore {
     if (version > kSchemaVersion) {
       throw KeyStoreError("unsupported layout version " + std::to_string(version));
     }
+    // A hive is set up before it gets its name: an existing one without its
+    // layout lost it.
+    if (version < kSchemaVersion && !create_) throw DamagedHive(file_, "it has no keys");
     if (version < kSchemaVersion) {
-      // Two processes creating the same hive at once: the second waits for
-      // the first and then finds everything in place.
       sqlite::Transaction tx(db_);
       db_.Exec(kSchema);
       db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
@@ -610,6 +652,28 @@ class SqliteKeyStore final : public KeyStore {
     prepare(read_values_, kSqlReadValues);
     prepare(insert_value_, kSqlInsertValue);
     prepare(read_values_by_id_, kSqlReadValuesById);
+  }
+
+  // Reads the whole file once, so that damage opening passes over (pages
+  // cut off or overwritten) refuses the hive as a whole now rather than
+  // failing single reads and writes of whoever uses it later.
+  void CheckWhole(const std::filesystem::path& shown) {
+    sqlite::Statement check(db_, "PRAGMA quick_check");
+    std::string first;
+    std::size_t more = 0;
+    while (check.Step()) {
+      const std::string row = check.ColumnText(0);
+      if (row == "ok") continue;
+      if (first.empty()) {
+        first = row;
+      } else {
+        ++more;
+      }
+    }
+    check.Finalize();
+    if (first.empty()) return;
+    if (more > 0) first += " (and " + std::to_string(more) + " more problems)";
+    throw DamagedHive(shown, OneLine(first));
   }
 
   std::int64_t PragmaInt(const char* sql) {
@@ -684,6 +748,7 @@ class SqliteKeyStore final : public KeyStore {
   int depth_ = 0;
   std::int64_t data_version_seen_ = -1;
   Sharing sharing_ = Sharing::kShared;
+  bool create_ = false;
 };
 
 }  // namespace
@@ -722,6 +787,25 @@ void KeyStore::ReplaceValues(std::string_view path, std::span<const NamedValue> 
 }
 
 std::unique_ptr<KeyStore> KeyStore::Open(const std::filesystem::path& file, Sharing sharing) {
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+    // A new hive is made whole under a temporary name and then put in place
+    // (never over a file that is there), so that a hive under its own name
+    // is always a set-up one. When two processes create it at once, the
+    // second finds the first's in place and opens that.
+    const std::filesystem::path temp = TemporaryNameBeside(file);
+    try {
+      SqliteKeyStore made(temp, Sharing::kSoleUser, true, file);
+    } catch (...) {
+      RemoveDatabaseFiles(temp);
+      throw;
+    }
+    try {
+      PublishNewFile(temp, file);
+    } catch (const std::system_error& e) {
+      throw KeyStoreError("Cannot create key store " + file.string() + ": " + e.what());
+    }
+  }
   return std::make_unique<SqliteKeyStore>(file, sharing);
 }
 

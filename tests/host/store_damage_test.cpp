@@ -1,8 +1,9 @@
 // Store files that cannot be read whole are refused with one clear line and
-// are left exactly as they were; files that never got their layout are
-// created afresh.
+// are left exactly as they were, files that lost their layout included.
 #include <gmock/gmock.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <random>
 #include <regex>
@@ -193,22 +194,70 @@ std::vector<std::string> SubfolderNames(const detail::Store& s) {
 
 const std::vector<std::string> kDefaultFolders = {"Deleted Items", "Inbox", "Outbox", "Sent Items", "Contacts"};
 
-TEST_F(StoreDamageTest, FilesWithoutALayoutAreCreatedAfresh) {
+// New stores are made whole before they get their name, so a file that is
+// there without any table lost its content: it is refused, never made into
+// a new, empty store.
+TEST_F(StoreDamageTest, FilesWithoutALayoutAreRefusedAndLeftAsTheyWere) {
   const struct {
     const char* name;
-    const char* sql;
+    const char* sql;  // nullptr: a file of no bytes
   } cases[] = {
+      {"zero-bytes", nullptr},
       {"empty-database", "PRAGMA user_version = 0;"},
       {"log-mode-only", "PRAGMA journal_mode = WAL;"},
       {"table-created-and-dropped", "CREATE TABLE t(x); DROP TABLE t;"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto path = dir_ / (std::string(c.name) + ".pst");
-    RawDatabase(path, c.sql);
-    auto s = Store::Open(path, detail::StoreLayout::kDefault);
-    EXPECT_EQ(SubfolderNames(*s), kDefaultFolders);
+    const std::string name = std::string(c.name) + ".pst";
+    std::string bytes;
+    if (c.sql) {
+      bytes = RawDatabase(dir_ / "raw.db", c.sql);
+      std::filesystem::remove(dir_ / "raw.db");
+    }
+    ExpectRefused(name, bytes, DamagedPattern(name));
   }
+}
+
+// Processes creating the same store at once all open the one that was put
+// in place first; nothing under another name is left beside it, and the
+// file is in log (WAL) mode from the start.
+TEST_F(StoreDamageTest, ProcessesCreatingOneStoreAtOnceShareTheFirstOne) {
+  constexpr int kProcesses = 4;
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < kProcesses; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(gate[1]);
+      char c;
+      (void)::read(gate[0], &c, 1);  // all start when the gate closes
+      int rc = 0;
+      try {
+        auto s = OpenStore("shared.pst");
+        s->InsertItem(Contact(s->FolderByRole(detail::FolderRole::kContacts), "By " + std::to_string(i)));
+      } catch (...) {
+        rc = 2;
+      }
+      ::_exit(rc);
+    }
+    children.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(Listing(), std::set<std::string>{"shared.pst"});
+  const std::string bytes = ReadBytes(dir_ / "shared.pst");
+  ASSERT_GT(bytes.size(), 20u);
+  EXPECT_EQ(bytes[18], 2) << "not in log mode";
+  auto s = OpenStore("shared.pst");
+  EXPECT_EQ(s->Folder(s->FolderByRole(detail::FolderRole::kContacts))->items.size(),
+            static_cast<std::size_t>(kProcesses));
 }
 
 // An earlier version created the tables in one transaction and each folder
@@ -227,8 +276,8 @@ TEST_F(StoreDamageTest, TablesWithoutFoldersGetTheirFolders) {
   EXPECT_EQ(again->Folder(again->Root())->items.size(), 1u);
 }
 
-// A failure at any step of creating a store leaves a file that the next
-// open creates cleanly.
+// A failure at any step of creating a store leaves nothing the next open
+// would take for a store; the next open creates it cleanly.
 TEST_F(StoreDamageTest, CreationCutOffAtAnyStepIsCompletedByTheNextOpen) {
   platform::sqlite::FailNthStep(0);
   { OpenStore("count.pst"); }
@@ -237,6 +286,7 @@ TEST_F(StoreDamageTest, CreationCutOffAtAnyStepIsCompletedByTheNextOpen) {
   for (std::uint64_t k = 1; k <= steps; ++k) {
     SCOPED_TRACE("failing step " + std::to_string(k) + " of " + std::to_string(steps));
     const std::string name = "cut" + std::to_string(k) + ".pst";
+    const auto before = Listing();
     platform::sqlite::FailNthStep(k);
     try {
       OpenStore(name);
@@ -245,6 +295,10 @@ TEST_F(StoreDamageTest, CreationCutOffAtAnyStepIsCompletedByTheNextOpen) {
       EXPECT_THAT(e.what(), HasSubstr(platform::sqlite::kInjectedFailure));
     }
     platform::sqlite::FailNthStep(0);
+    // Nothing half-made is left: at most the finished store, under its name.
+    auto after = Listing();
+    after.erase(name);
+    EXPECT_EQ(after, before);
     auto s = OpenStore(name);
     EXPECT_EQ(SubfolderNames(*s), kDefaultFolders);
     const auto inbox = s->FolderByRole(detail::FolderRole::kInbox);

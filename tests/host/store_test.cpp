@@ -184,11 +184,13 @@ TEST_F(StoreTest, FilesThatAreNoStoreAreRefused) {
   EXPECT_THROW(ns_->AddStore(text.string()), HostError);
   EXPECT_THROW(ns_->AddStore(dir_.string()), HostError);
   EXPECT_THROW(ns_->AddStore(""), HostError);
-  EXPECT_EQ(ns_->Folders()->Count(), 1);
-  // An empty file is a new store.
+  // An empty file is a store that lost its content, not a new one.
   auto empty = dir_ / "empty.pst";
   platform::WriteTextFile(empty, "");
-  ns_->AddStore(empty.string());
+  EXPECT_THROW(ns_->AddStore(empty.string()), HostError);
+  EXPECT_EQ(ns_->Folders()->Count(), 1);
+  // A file that is not there yet is a new store.
+  ns_->AddStore((dir_ / "new.pst").string());
   EXPECT_EQ(ns_->Folders()->Count(), 2);
 }
 

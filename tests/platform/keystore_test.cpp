@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <set>
 
 #include "platform/sqlite.hpp"
 
@@ -460,6 +461,109 @@ TEST_F(KeyStoreTest, OpeningSomethingThatIsNoHiveFails) {
   } catch (const KeyStoreError& e) {
     EXPECT_THAT(e.what(), HasSubstr(nowhere.string()));
   }
+}
+
+// The names in a folder.
+std::set<std::string> Listing(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+std::string FileBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A hive file that is there but cannot be read whole is damage: it is
+// refused on opening with one line naming it, never taken for a new, empty
+// hive, and left as it was.
+TEST_F(KeyStoreTest, AnExistingHiveThatCannotBeReadWholeIsRefusedAsDamaged) {
+  // A hive of some pages, closed.
+  ASSERT_TRUE(ks_->CreateKey("Software\\Many"));
+  for (int i = 0; i < 400; ++i) Set("Software\\Many", "value-" + std::to_string(i), std::string(60, 'v'));
+  ks_.reset();
+  const std::string hive = FileBytes(HiveFile());
+  ASSERT_GT(hive.size(), 10u * 1024);
+  auto raw = [&](const char* sql) {
+    const auto file = dir_.path() / "raw.db";
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    std::string bytes = FileBytes(file);
+    std::filesystem::remove(file);
+    return bytes;
+  };
+  std::string overwritten = hive;
+  for (std::size_t i = 4 * 1024; i < 6 * 1024; ++i) overwritten[i] = static_cast<char>(i * 7919 % 251);
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"zero-bytes", ""},
+      {"database-without-tables", raw("PRAGMA journal_mode=WAL; CREATE TABLE t(x); DROP TABLE t;")},
+      {"pages-overwritten", overwritten},
+      {"cut-in-half", hive.substr(0, hive.size() / 2)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = dir_.path() / (std::string(c.name) + ".db");
+    std::ofstream(file, std::ios::binary) << c.bytes;
+    const auto before = Listing(dir_.path());
+    try {
+      KeyStore::Open(file);
+      ADD_FAILURE() << "opened as a hive";
+    } catch (const KeyStoreError& e) {
+      EXPECT_THAT(e.what(), HasSubstr("The key store " + file.string() + " is damaged and cannot be read: "));
+      EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(FileBytes(file) == c.bytes) << "the file was changed";
+    EXPECT_EQ(Listing(dir_.path()), before) << "files were left beside it";
+  }
+}
+
+// New hives are made whole under another name and then put in place: no
+// file of another name is left behind, the hive is in log (WAL) mode from
+// the start, and processes creating the same hive at once all end up using
+// the one that came first.
+TEST_F(KeyStoreTest, ProcessesCreatingOneHiveAtOnceShareTheFirstOne) {
+  ks_.reset();  // no connection may be carried across fork()
+  const auto file = dir_.path() / "new.db";
+  constexpr int kProcesses = 4;
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < kProcesses; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(gate[1]);
+      char c;
+      (void)::read(gate[0], &c, 1);  // all start when the gate closes
+      int rc = 0;
+      try {
+        auto ks = KeyStore::Open(file);
+        if (!ks->SetValue("", "by-" + std::to_string(i), kRegSz, B("x"))) rc = 3;
+      } catch (...) {
+        rc = 2;
+      }
+      ::_exit(rc);
+    }
+    children.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(Listing(dir_.path()), (std::set<std::string>{"hive.db", "new.db"}));
+  const std::string head = FileBytes(file).substr(0, 20);
+  ASSERT_EQ(head.size(), 20u);
+  EXPECT_EQ(head[18], 2) << "not in log mode";
+  auto ks = KeyStore::Open(file);
+  EXPECT_EQ(Values(*ks, "").size(), static_cast<std::size_t>(kProcesses));
 }
 
 // Runs `body` in a child process and returns its exit status.
