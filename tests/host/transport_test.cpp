@@ -861,6 +861,106 @@ TEST_F(PostOffice, MailboxNamesAreSafeSinglePathComponents) {
   EXPECT_FALSE(fs::exists(dir.path().parent_path().parent_path() / "escape@x.org"));
 }
 
+// A message whose text was cut short is refused whole: it is not claimed,
+// stays where it is with its bytes, and is reported by the first fetch that
+// finds it only. Sound messages around it are received as usual.
+TEST_F(PostOffice, MessagesCutShortStayWhereTheyAreAndAreReportedOnce) {
+  const std::string whole = WriteMime(Message("whole"), MimeNewline::Lf);
+  const std::size_t closing = whole.rfind("\n--");
+  const std::size_t data = whole.find("\n\n", whole.find("Content-Transfer-Encoding: base64")) + 2;
+  ASSERT_NE(closing, std::string::npos);
+  ASSERT_LT(data, closing);
+  const std::string head = "From: x@example.org\nSubject: single\nMIME-Version: 1.0\n"
+                           "Content-Type: application/octet-stream\nContent-Transfer-Encoding: base64\n\n";
+  const struct {
+    const char* name;
+    std::string text;
+    bool refused;
+  } cases[] = {
+      {"whole-multipart", whole, false},
+      {"closing-line-without-newline", whole.substr(0, whole.size() - 1), false},
+      {"single-part-base64-whole", head + "QUJD\r\nREVG \r\nRw==\r\n", false},
+      {"headers-only", "From: x@example.org\nSubject: only headers\n", false},
+      {"without-closing-boundary", whole.substr(0, closing + 1), true},
+      {"cut-inside-base64", whole.substr(0, data + 10), true},
+      {"closed-but-base64-lost-a-byte", whole.substr(0, data + 5) + whole.substr(data + 6), true},
+      {"single-part-base64-cut", head + "QUJDREVG\nQUJ", true},
+      {"single-part-padding-in-the-middle", head + "QQ==\nQUJD\n", true},
+  };
+  fs::path box = office.MailboxPath("ann@example.org");
+  office.Send(Message("sent"), {"ann@example.org"});  // makes the Maildir
+  std::set<std::string> sound{FilesIn(box / "new").at(0)}, refused;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string name = std::to_string(i) + "." + cases[i].name + "_" + std::to_string(i) + ".host";
+    WriteFile(box / "new" / name, cases[i].text);
+    (cases[i].refused ? refused : sound).insert(name);
+  }
+  // A cut message claimed by a fetch that did not finish stays in cur/.
+  const std::string claimedCut = "90.claimed_90.host:2,";
+  WriteFile(box / "cur" / claimedCut, whole.substr(0, closing + 1));
+
+  auto problemsNaming = [](const std::vector<std::string>& problems, const fs::path& file) {
+    return std::count_if(problems.begin(), problems.end(),
+                         [&](const std::string& p) { return p.find(file.string() + " was cut short") != p.npos; });
+  };
+  {
+    auto fetched = office.Fetch("ann@example.org");
+    EXPECT_EQ(std::set<std::string>(fetched->Keys().begin(), fetched->Keys().end()), sound);
+    EXPECT_EQ(fetched->Problems().size(), refused.size() + 1) << ::testing::PrintToString(fetched->Problems());
+    for (const std::string& name : refused) EXPECT_EQ(problemsNaming(fetched->Problems(), box / "new" / name), 1) << name;
+    EXPECT_EQ(problemsNaming(fetched->Problems(), box / "cur" / claimedCut), 1);
+    for (const std::string& p : fetched->Problems()) EXPECT_EQ(p.find('\n'), std::string::npos) << p;
+    for (const std::string& key : fetched->Keys()) {
+      EXPECT_EQ(fetched->Read(key).unreadable, "") << key;
+      fetched->Acknowledge(key);
+    }
+  }
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    if (!cases[i].refused) continue;
+    const std::string name = std::to_string(i) + "." + cases[i].name + "_" + std::to_string(i) + ".host";
+    EXPECT_EQ(ReadFile(box / "new" / name), cases[i].text) << name << " was changed or taken";
+  }
+  EXPECT_THAT(FilesIn(box / "cur"), testing::Contains(claimedCut));
+
+  // The next fetches find them again but say nothing more.
+  PostOfficeTransport other(dir.path());
+  {
+    auto again = other.Fetch("ann@example.org");
+    EXPECT_TRUE(again->Keys().empty());
+    EXPECT_TRUE(again->Problems().empty()) << ::testing::PrintToString(again->Problems());
+  }
+  // A message written out in full since is received like any other.
+  const std::string mended = *refused.begin();
+  WriteFile(box / "new" / mended, whole);
+  auto last = other.Fetch("ann@example.org");
+  EXPECT_EQ(last->Keys(), std::vector<std::string>{mended});
+  EXPECT_TRUE(last->Problems().empty()) << ::testing::PrintToString(last->Problems());
+  EXPECT_EQ(last->Read(mended).message.subject, "whole");
+}
+
+// A mailbox folder that is there as something other than a folder is an
+// error naming it, never a mailbox without mail.
+TEST_F(PostOffice, AMailboxFolderThatIsNotAFolderIsAnErrorNamingIt) {
+  for (const char* part : {"", "new", "cur", "tmp"}) {
+    SCOPED_TRACE(std::string("part: ") + part);
+    const std::string address = std::string(*part ? part : "box") + "@example.org";
+    const fs::path box = office.MailboxPath(address);
+    const fs::path file = *part ? box / part : box;
+    if (*part) {
+      for (const char* sub : {"new", "cur", "tmp"}) fs::create_directories(box / sub);
+      fs::remove(file);
+    }
+    WriteFile(file, "not a folder");
+    try {
+      office.Fetch(address);
+      ADD_FAILURE() << "fetched from a mailbox with a file for " << file;
+    } catch (const TransportError& e) {
+      EXPECT_EQ(std::string(e.what()), "The mailbox folder " + file.string() + " is not a folder.");
+    }
+    EXPECT_EQ(ReadFile(file), "not a folder");
+  }
+}
+
 TEST_F(PostOffice, SendErrors) {
   EXPECT_THROW(office.Send(Message("x"), {}), TransportError);
   EXPECT_THROW(office.Send(Message("x"), {" ", ""}), TransportError);

@@ -594,6 +594,86 @@ MailMessage ReadMime(std::string_view raw) {
   return m;
 }
 
+namespace {
+
+// Why a base64 text is not whole, empty when it is: without its white space
+// it is groups of four characters, the last of which alone may end in one
+// or two '='.
+std::string Base64CutShort(std::string_view encoded) {
+  std::size_t length = 0, padding = 0;
+  for (char c : encoded) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    if (c == '=') {
+      ++padding;
+    } else if (padding > 0) {
+      return "a base64 part has padding in the middle";
+    }
+    ++length;
+  }
+  if (padding > 2) return "a base64 part has padding in the middle";
+  if (length % 4 != 0) return "a base64 part ends in the middle of a group";
+  return {};
+}
+
+// The first base64 leaf below `obj` (attached messages included) whose text
+// is not whole.
+std::string PartsCutShort(GMimeObject* obj, int depth) {
+  if (obj == nullptr || depth > kMaxPartDepth) return {};
+  if (GMIME_IS_MULTIPART(obj)) {
+    GMimeMultipart* mp = GMIME_MULTIPART(obj);
+    const int n = g_mime_multipart_get_count(mp);
+    for (int i = 0; i < n; ++i) {
+      std::string why = PartsCutShort(g_mime_multipart_get_part(mp, i), depth + 1);
+      if (!why.empty()) return why;
+    }
+    return {};
+  }
+  if (GMIME_IS_MESSAGE_PART(obj)) {
+    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(obj));
+    return inner != nullptr ? PartsCutShort(g_mime_message_get_mime_part(inner), depth + 1) : std::string();
+  }
+  if (!GMIME_IS_PART(obj)) return {};
+  GMimePart* part = GMIME_PART(obj);
+  if (g_mime_part_get_content_encoding(part) != GMIME_CONTENT_ENCODING_BASE64) return {};
+  GMimeDataWrapper* wrapper = g_mime_part_get_content(part);
+  GMimeStream* encoded = wrapper != nullptr ? g_mime_data_wrapper_get_stream(wrapper) : nullptr;
+  if (encoded == nullptr) return {};
+  // The part's text as it stands in the message (GMime keeps it encoded).
+  std::string text;
+  GRef<GMimeStream> out = SinkInto(text);
+  g_mime_stream_reset(encoded);
+  if (g_mime_stream_write_to_stream(encoded, out.get()) < 0) return {};
+  g_mime_stream_reset(encoded);
+  return Base64CutShort(text);
+}
+
+}  // namespace
+
+std::string MimeCutShort(std::string_view raw) {
+  EnsureInit();
+  if (raw.empty()) return {};
+  const BorrowedBytes view(raw.data(), raw.size());
+  GRef<GMimeStream> stream(view.NewStream());
+  GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+  GRef<GMimeMessage> msg(g_mime_parser_construct_message(parser.get(), nullptr));
+  if (!msg) return {};  // not a message at all: ReadMime says so
+  GMimeObject* top = g_mime_message_get_mime_part(msg.get());
+  if (top != nullptr && GMIME_IS_MULTIPART(top)) {
+    // A cut can only take away the end of the text, so the message's own
+    // multipart is the one that loses its closing line ("--boundary--" at
+    // the start of a line). Inner multiparts end before it; GMime's own
+    // warning about a cut also fires for an attached message without a
+    // body, which is sound.
+    const char* boundary = g_mime_multipart_get_boundary(GMIME_MULTIPART(top));
+    if (boundary != nullptr && *boundary != '\0' &&
+        raw.find("\n--" + std::string(boundary) + "--") == std::string_view::npos) {
+      return "it ends before the closing boundary of its parts";
+    }
+  }
+  return PartsCutShort(top, 0);
+}
+
 std::string GenerateMessageId(std::string_view fromAddress) {
   EnsureInit();
   std::string domain;

@@ -44,6 +44,14 @@ std::string WriteMime(const MailMessage& m, MimeNewline newline = MimeNewline::C
 // it can.
 MailMessage ReadMime(std::string_view raw);
 
+// Why the message text was cut short, empty when it is whole: a multipart
+// whose closing boundary never comes, or a base64 part whose encoded text
+// (white space left out) is not a whole number of four-character groups or
+// has padding before its end. Such a text is what is left of a message whose
+// writing or copying stopped part-way; reading it would take what happens to
+// be there as the whole message.
+std::string MimeCutShort(std::string_view raw);
+
 // A new globally unique message id (without brackets) whose right-hand side is
 // the domain of `fromAddress`, or "localhost" when it has none.
 std::string GenerateMessageId(std::string_view fromAddress);

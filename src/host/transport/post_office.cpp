@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -146,8 +149,20 @@ bool SyncDirectory(const fs::path& dir) {
   return ok;
 }
 
+// A mailbox folder (or one of its tmp/, new/, cur/) that is there as
+// something other than a folder: mail can neither be put in nor taken out.
+void RequireFolder(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (fs::exists(st) && !fs::is_directory(st)) {
+    throw TransportError("The mailbox folder " + path.string() + " is not a folder.");
+  }
+}
+
 void EnsureMaildir(const fs::path& dir) {
+  RequireFolder(dir);
   for (const char* sub : {"tmp", "new", "cur"}) {
+    RequireFolder(dir / sub);
     std::error_code ec;
     fs::create_directories(dir / sub, ec);
     if (ec) throw TransportError("Cannot create the mailbox folder " + (dir / sub).string() + ": " + ec.message());
@@ -449,6 +464,62 @@ struct Waiting {
   std::string key;
 };
 
+// The file beside new/ and cur/ that lists the messages already reported as
+// cut short, one "new/NAME" or "cur/NAME" a line. Only written under the
+// fetch lock.
+constexpr const char* kRefusedFile = ".refused";
+
+// Why the message file is cut short (see MimeCutShort); nothing when it is
+// whole or cannot be read now (reading it reports that).
+std::optional<std::string> CutShort(const fs::path& path) {
+  std::string raw, error;
+  bool lasting = false;
+  if (!ReadMessageFile(path, raw, error, lasting)) return std::nullopt;
+  std::string why = MimeCutShort(raw);
+  if (why.empty()) return std::nullopt;
+  return why;
+}
+
+std::set<std::string> ReadRefused(const fs::path& dir) {
+  std::set<std::string> out;
+  std::ifstream in(dir / kRefusedFile);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) out.insert(line);
+  }
+  return out;
+}
+
+// Reports each cut-short message once: those not in the refused list yet
+// become problems, and the list is replaced by the ones refused now (a
+// message that was taken away or mended leaves it). The list is written
+// under another name and renamed over the old one, so that it is never
+// half-written; should that fail, the messages are reported again next time.
+void NoteRefused(const fs::path& dir, const std::map<std::string, std::string>& refused,
+                 std::vector<std::string>& problems) {
+  const std::set<std::string> known = ReadRefused(dir);
+  std::set<std::string> names;
+  for (const auto& [name, why] : refused) {
+    names.insert(name);
+    if (known.count(name)) continue;
+    problems.push_back("The message " + (dir / name).string() + " was cut short (" + why +
+                       "); it is left where it is and nothing of it is received.");
+  }
+  if (known == names) return;
+  const fs::path path = dir / kRefusedFile;
+  std::error_code ec;
+  if (refused.empty()) {
+    fs::remove(path, ec);
+    return;
+  }
+  const fs::path temp = dir / (std::string(kRefusedFile) + ".new");
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    for (const std::string& name : names) out << name << "\n";
+    if (!out.flush()) return;
+  }
+  fs::rename(temp, path, ec);
+}
+
 std::int64_t MtimeNs(const struct stat& st) {
   return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
@@ -459,6 +530,8 @@ std::unique_ptr<FetchedMail> PostOfficeTransport::Fetch(const std::string& mailb
   if (TrimWhite(mailboxAddress).empty()) return std::make_unique<NoMail>();
   fs::path dir = MailboxPath(mailboxAddress);
   std::error_code ec;
+  RequireFolder(dir);
+  RequireFolder(dir / "new");
   if (!fs::is_directory(dir / "new", ec)) return std::make_unique<NoMail>();
   EnsureMaildir(dir);
   int lockFd = LockMailbox(dir, lockWait_);
@@ -469,6 +542,9 @@ std::unique_ptr<FetchedMail> PostOfficeTransport::Fetch(const std::string& mailb
     // The unique names in cur/, whatever their info: a new claim takes none
     // of them, so that a key names one message only.
     std::set<std::string> keys;
+    // Messages that were cut short: left where they are, out of the fetch
+    // (by their place in the mailbox, "new/NAME" or "cur/NAME").
+    std::map<std::string, std::string> refused;
     // Claims left by a fetch that did not finish.
     for (fs::directory_iterator it(dir / "cur", ec), end; !ec && it != end; it.increment(ec)) {
       std::string name = it->path().filename().string();
@@ -477,6 +553,10 @@ std::unique_ptr<FetchedMail> PostOfficeTransport::Fetch(const std::string& mailb
       if (info == std::string::npos || info == 0 || name.compare(info, std::string::npos, kClaimedInfo) != 0) continue;
       struct stat st;
       if (lstat(it->path().c_str(), &st) != 0) continue;
+      if (auto why = CutShort(it->path())) {
+        refused.emplace("cur/" + name, std::move(*why));
+        continue;
+      }
       claimed.push_back({MtimeNs(st), name.substr(0, info)});
     }
     if (ec) throw TransportError("Cannot list " + (dir / "cur").string() + ": " + ec.message());
@@ -487,6 +567,10 @@ std::unique_ptr<FetchedMail> PostOfficeTransport::Fetch(const std::string& mailb
       if (name.empty() || name[0] == '.') continue;
       struct stat st;
       if (lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      if (auto why = CutShort(it->path())) {
+        refused.emplace("new/" + name, std::move(*why));
+        continue;
+      }
       waiting.push_back({MtimeNs(st), std::move(name)});
     }
     if (ec) throw TransportError("Cannot list " + (dir / "new").string() + ": " + ec.message());
@@ -516,6 +600,7 @@ std::unique_ptr<FetchedMail> PostOfficeTransport::Fetch(const std::string& mailb
       keys.insert(key);
       claimed.push_back({w.mtimeNs, std::move(key)});
     }
+    NoteRefused(dir, refused, problems);
     std::sort(claimed.begin(), claimed.end(), [](const Waiting& a, const Waiting& b) {
       if (a.mtimeNs != b.mtimeNs) return a.mtimeNs < b.mtimeNs;
       return NaturalLess(a.key, b.key);

@@ -42,8 +42,12 @@ class PostOfficeTransport : public Transport {
   // info); Acknowledge renames cur/<key>:2, to cur/<key>:2,S and flushes
   // cur/. A file too large to read or not a regular file, and one that
   // cannot be parsed as a message, is unreadable (with its raw text when it
-  // could be read). An address without a Maildir has no mail, and fetching
-  // it creates nothing.
+  // could be read). A message cut short (see MimeCutShort) is neither
+  // claimed nor returned: it stays where it is, in new/ or cur/, and is
+  // named among the problems of the first fetch that finds it only (the
+  // mailbox's ".refused" file remembers it). An address without a Maildir
+  // has no mail, and fetching it creates nothing; a mailbox folder, new/,
+  // cur/ or tmp/ that is something other than a folder is a TransportError.
   std::unique_ptr<FetchedMail> Fetch(const std::string& mailboxAddress) override;
 
   // Fetches, reads and acknowledges every message of the address, for tools
