@@ -37,7 +37,7 @@ std::uint64_t StepsCounted() { return t_fault.counted; }
 // ---------------------------------------------------------------- Connection
 
 Connection::Connection(const std::filesystem::path& file, int flags) {
-  const int rc = sqlite3_open_v2(file.c_str(), &db_, flags, GatheredWalVfs());
+  const int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     const std::string why = MessageOf(db_, rc);
     sqlite3_close_v2(db_);

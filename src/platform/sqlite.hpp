@@ -46,18 +46,13 @@ void FailNthStep(std::uint64_t n);
 // Steps counted on this thread since the hook was last armed or disarmed.
 std::uint64_t StepsCounted();
 
-// The name of the file layer every Connection opens its file through: SQLite's
-// default one, except that the write-ahead log's appends of one commit reach
-// the kernel as one write (see sqlite_vfs.cpp). Null when it could not be
-// set up; SQLite's default is used then.
-const char* GatheredWalVfs();
-
 class Statement;
 
 class Connection {
  public:
   Connection() = default;
-  // Opens the file with sqlite3_open_v2 flags (SQLITE_OPEN_READWRITE, ...).
+  // Opens the file with sqlite3_open_v2 flags (SQLITE_OPEN_READWRITE, ...),
+  // through SQLite's default file layer.
   Connection(const std::filesystem::path& file, int flags);
   Connection(Connection&& other) noexcept;
   Connection& operator=(Connection&& other) noexcept;

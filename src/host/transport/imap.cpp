@@ -339,7 +339,12 @@ struct ImapMailbox::Impl {
       Connection c(stateFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
       c.SetBusyTimeout(5000);
       c.Exec("PRAGMA journal_mode=WAL");
-      // Acknowledged means on disk.
+      // FULL: the log is synced at every commit, so a UID recorded as taken
+      // stays recorded through a power loss too. The record is written after
+      // the message is stored and before the store forgets the message's
+      // key (sendreceive.cpp); lost after that, the message would be fetched
+      // and stored a second time. One sync per fetched message is little
+      // next to its download.
       c.Exec("PRAGMA synchronous=FULL");
       Transaction tx(c);
       c.Exec(
