@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -92,6 +94,7 @@ class Runner {
     if (&err == &std::cerr && isatty(STDERR_FILENO) == 1) {
       transferProgress_ = TerminalTransferProgress(err, true, TerminalColumns(STDERR_FILENO));
     }
+    user_.OnUnfitAnswer([this](const std::string& why) { EndAtUnfitAnswer(why); });
   }
 
   const Args& args() const { return args_; }
@@ -125,13 +128,36 @@ class Runner {
     return rc;
   }
 
+  // Answers the command line prepared for questions that were never asked:
+  // a note on the error output, apart from what the command printed.
   void NoteUnusedAnswers() {
     const std::size_t left = user_.AnswersLeft();
     if (left == 0) return;
-    transcript_ << left << (left == 1 ? " prepared answer was" : " prepared answers were") << " not used\n";
+    err_ << "plexisync: " << left << (left == 1 ? " prepared answer was" : " prepared answers were")
+         << " not used\n";
   }
 
  private:
+  // A prepared answer fits no choice of the question it met (a typo such as
+  // "Yess"): the command ends here with exit code 2, and the question gets
+  // no answer at all. No answer can be handed back instead: "No" or
+  // "Cancel" would be taken as the person's choice and throw away what the
+  // question was about, and an exception cannot carry the end out either,
+  // since the add-in catches every error at its routine boundaries (nothing
+  // may reach the client) and would go on. So the process ends where it
+  // stands: every change of the profile (messages, key store, the sharing
+  // database) is its own committed transaction and the profile's lock is
+  // the system's, so what was done before the question stays as it was
+  // done and nothing after it happens.
+  [[noreturn]] void EndAtUnfitAnswer(const std::string& why) {
+    transcript_.flush();
+    out_.flush();
+    err_ << "plexisync: " << why << "\n";
+    err_.flush();
+    std::fflush(nullptr);
+    std::_Exit(2);
+  }
+
   // The terminal's width, 80 when it does not say.
   static int TerminalColumns(int fd) {
     winsize size{};
@@ -279,7 +305,8 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
                  "(\"Yes\", \"No to All\", \"OK\"), a file path for a file dialog, or a command for the "
                  "window asking: \"check NAME 0|1\", \"set NAME TEXT\", \"click CAPTION\" (e.g. "
                  "--answer \"check Check 1\" --answer Yes ticks \"Send only updated items\" in the "
-                 "confirmation before a full send and answers Yes)")
+                 "confirmation before a full send and answers Yes). An answer that fits no choice of the "
+                 "question it meets ends the command with exit code 2, changing nothing that question decides")
       ->allow_extra_args(false);
   app.add_flag("--batch", a.batch, "Never read the terminal: unanswered questions take the answer that changes nothing");
 
@@ -641,7 +668,8 @@ int RunPlexisync(int argc, char** argv, std::istream& in, std::ostream& out, std
       "account's password comes from its --password-command or is asked at the terminal, and is never stored. "
       "Questions are printed and answered by --answer options in order, at the terminal, "
       "or else with the answer that changes nothing.\n"
-      "Exit codes: 0 success, 1 the command failed, 2 bad command line.");
+      "Exit codes: 0 success, 1 the command failed, 2 bad command line or an --answer that fits no choice of the "
+      "question it meets (the command then ends at that question).");
   app.require_subcommand(1);
   app.fallthrough();
   Args args;

@@ -5,7 +5,10 @@
 //
 // Exit codes: 0 success; 1 a command failed (unknown profile, folder,
 // contact or property, malformed value, a refusal of the client); 2 a bad
-// command line. Errors are one line on `err`.
+// command line, or an --answer that fits no choice of the question it
+// meets: the process then ends at that question, and nothing the question
+// would decide is changed. Errors are one line on `err`; prepared answers
+// left unused are noted there too.
 #include <iosfwd>
 
 namespace cli {

@@ -3,11 +3,15 @@
 // removed after the test.
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -47,17 +51,47 @@ class CliTest : public ::testing::Test {
 
   // Runs "plexisync ARGS..." with `input` as the terminal's input.
   RunResult Run(const std::vector<std::string>& args, const std::string& input = "") {
-    std::vector<std::string> words{"plexisync"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
     std::istringstream in(input);
     std::ostringstream out, err;
     RunResult r;
-    r.rc = cli::RunPlexisync(static_cast<int>(words.size()), argv.data(), in, out, err);
+    r.rc = RunWith(args, in, out, err);
     r.out = out.str();
     r.err = err.str();
+    return r;
+  }
+
+  // Runs "plexisync ARGS..." in a child process, for a command that may end
+  // the process itself (an --answer that fits no choice of its question):
+  // its output goes through files, its exit code is the child's.
+  RunResult RunInChild(const std::vector<std::string>& args) {
+    const std::filesystem::path outFile = home_ / "child.out";
+    const std::filesystem::path errFile = home_ / "child.err";
+    std::cout.flush();
+    std::cerr.flush();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      int rc = 3;
+      {
+        std::istringstream in;
+        std::ofstream out(outFile), err(errFile);
+        rc = RunWith(args, in, out, err);
+      }
+      std::_Exit(rc);
+    }
+    RunResult r;
+    if (pid < 0) {
+      ADD_FAILURE() << "fork failed";
+      return r;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    auto read = [](const std::filesystem::path& file) {
+      std::ifstream in(file);
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    r.out = read(outFile);
+    r.err = read(errFile);
     return r;
   }
 
@@ -104,6 +138,16 @@ class CliTest : public ::testing::Test {
   }
 
   std::filesystem::path home_;
+
+ private:
+  static int RunWith(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> words{"plexisync"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return cli::RunPlexisync(static_cast<int>(words.size()), argv.data(), in, out, err);
+  }
 };
 
 // The last non-empty line of a text.

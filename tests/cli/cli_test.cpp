@@ -103,18 +103,26 @@ TEST_F(CliTest, ProfileCreateRunsTheFirstStartWithPreparedAnswers) {
   EXPECT_THAT(again.out, Not(HasSubstr("first time")));
 }
 
-TEST_F(CliTest, PreparedAnswersAreTakenInOrderOnlyWhereTheyFit) {
-  // "No" does not fit the OK-only greeting: the greeting takes the neutral
-  // OK, "No" refuses the access, "Cancel" closes the own-address window.
-  RunResult r = Run({"profile", "create", "carol", "--name", "Carol", "--address", "carol@example.org", "--answer",
-                     "No", "--answer", "Cancel", "--answer", "Extra"});
-  ASSERT_EQ(r.rc, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("Prepared answer \"No\" does not fit here"));
-  const auto refused = r.out.find("Prepared answer \"No\"\n");
-  ASSERT_NE(refused, std::string::npos) << r.out;
-  EXPECT_LT(r.out.find("Security Warning"), refused);
-  EXPECT_THAT(r.out, HasSubstr("1 prepared answer was not used"));
-  EXPECT_EQ(RunJson({"-p", "carol", "my-addresses", "--json"}), json::array());
+TEST_F(CliTest, AnAnswerThatFitsNoButtonEndsTheCommandWhereItIsMet) {
+  // "No" does not fit the OK-only greeting of the first start: the command
+  // ends there, before the access question and the own-address window.
+  RunResult r = RunInChild({"profile", "create", "carol", "--name", "Carol", "--address", "carol@example.org",
+                            "--answer", "No", "--answer", "Yes", "--answer", "OK"});
+  EXPECT_EQ(r.rc, 2) << r.out;
+  EXPECT_EQ(r.err, "plexisync: the answer \"No\" names no button of the question (OK)\n");
+  EXPECT_THAT(r.out, HasSubstr("You have launched Plexisync for the first time."));
+  EXPECT_THAT(r.out, Not(HasSubstr("Security Warning")));
+  // The profile opens again at once (its lock ended with the process) and
+  // its own-address list was never filled in.
+  EXPECT_EQ(RunJson({"-p", "carol", "--batch", "my-addresses", "--json"}), json::array());
+}
+
+TEST_F(CliTest, UnusedAnswersAreNotedOnTheErrorOutput) {
+  CreateAlice();
+  RunResult r = Run({"-p", "alice", "--answer", "Yes", "--answer", "No", "folder", "list"});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.err, "plexisync: 2 prepared answers were not used\n");
+  EXPECT_THAT(r.out, Not(HasSubstr("not used")));
 }
 
 TEST_F(CliTest, WithoutAnswersTheFirstStartChangesNothing) {

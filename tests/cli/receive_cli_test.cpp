@@ -118,6 +118,30 @@ TEST_F(ReceiveCliTest, WithoutAnswersAnArrivedChangeIsRefusedAndNothingIsReplace
   for (const auto& [name, c] : before) EXPECT_EQ(after.at(name)["entryId"], c["entryId"]) << name;
 }
 
+// A typo in an answer must not be taken for "No": the command ends with
+// exit code 2 at the question, and the contact keeps what it had.
+TEST_F(ReceiveCliTest, AnAnswerThatNamesNoButtonEndsTheCommandAndTheContactIsNotChanged) {
+  ShareWithBob();
+  Ok({"-p", "bob", "--batch", "send-receive"});
+  const auto before = BobsContacts();
+  Ok({"-p", "alice", "options", "--set", "Send_Updated=0"});
+  Ok({"-p", "alice", "contact", "set", "Contacts/Team", "Dan Diaz", "--set", "JobTitle=Lead"});
+  Ok({"-p", "alice", "update", "Contacts/Team", "--answer", "Yes"});
+  Ok({"-p", "alice", "send-receive"});
+
+  RunResult r = RunInChild({"-p", "bob", "--answer", "Yess", "--answer", "Yes", "send-receive"});
+  EXPECT_EQ(r.rc, 2) << r.out;
+  EXPECT_EQ(r.err,
+            "plexisync: the answer \"Yess\" names no button of the question (Yes, Yes to All, No, No to All)\n");
+  EXPECT_THAT(r.out, AllOf(HasSubstr("changes for the Dan Diaz contact"), Not(HasSubstr("Clicked"))));
+
+  const auto after = BobsContacts();
+  ASSERT_EQ(after.size(), before.size());
+  for (const auto& [name, c] : before) EXPECT_EQ(after.at(name)["entryId"], c["entryId"]) << name;
+  const json dan = RunJson({"-p", "bob", "contact", "show", "Contacts/Team", "Dan Diaz", "--json"});
+  EXPECT_EQ(dan.dump().find("Lead"), std::string::npos) << dan.dump();
+}
+
 // The import command's refusals: each is one line and changes nothing.
 TEST_F(ReceiveCliTest, ImportRefusesWhatCannotBeImported) {
   const fs::path notPst = home_ / "team.txt";

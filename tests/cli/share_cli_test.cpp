@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "cli_fixture.hpp"
 
@@ -288,6 +289,55 @@ TEST_F(ShareCliTest, UpdateAsksBeforeAFullSend) {
   r = Alice({"update", "Contacts/Team"});
   EXPECT_THAT(r.out, Not(HasSubstr("ConfirmUpdate")));
   EXPECT_EQ(Delivered("bob@example.org"), 2);
+}
+
+// An answer that fits no choice of the window or question it meets ends
+// the command with exit code 2 and one line naming the answer and the
+// choices; nothing is pressed for the person, so what the question decides
+// (sending, stamping the recipients, an import) does not happen.
+TEST_F(ShareCliTest, AnAnswerThatFitsNoChoiceEndsTheCommandAndChangesNothing) {
+  Ok({"-p", "alice", "share", "Contacts/Team", "--add", "Bob Brown", "--send"});
+  Ok({"-p", "alice", "options", "--set", "Send_Updated=0"});
+  // The recipients' last updates by name.
+  auto stamps = [this] {
+    std::map<std::string, json> byName;
+    for (const auto& m : Members()["recipients"]) byName[m["name"].get<std::string>()] = m["lastUpdate"];
+    return byName;
+  };
+  const auto stamped = stamps();
+  const int delivered = Delivered("bob@example.org");
+  const json team = RunJson({"-p", "alice", "contact", "list", "Contacts/Team", "--json"});
+
+  const std::string confirmation = "the window \"Plexisync - Confirmation\"";
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"update", "Contacts/Team", "--answer", "Yess"},
+       "the answer \"Yess\" names no button or control of " + confirmation + " (Yes, No)"},
+      {{"update", "Contacts/Team", "--answer", "check Check 2", "--answer", "Yes"},
+       "the answer \"check Check 2\" cannot be done on " + confirmation + ": use: check NAME 0|1 on a check box"},
+      // Save && Send stores Carol, then asks before the full send.
+      {{"share", "Contacts/Team", "--add", "Carol Cole", "--send", "--answer", "Yess"},
+       "the answer \"Yess\" names no button or control of " + confirmation + " (Yes, No)"},
+      {{"import", "Contacts/Team", "--answer", "Yes"},
+       "the answer \"Yes\" names no file for the file dialog \"Plexisync - Select a file to import\" "
+       "(a file name, or Cancel)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    std::vector<std::string> args{"-p", "alice"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunInChild(args);
+    EXPECT_EQ(r.rc, 2) << r.out;
+    EXPECT_EQ(r.err, "plexisync: " + c.message + "\n");
+    for (const auto& [name, lastUpdate] : stamps()) {
+      EXPECT_EQ(lastUpdate, stamped.count(name) ? stamped.at(name) : json()) << name;
+    }
+    EXPECT_EQ(Delivered("bob@example.org"), delivered);
+    EXPECT_EQ(RunJson({"-p", "alice", "options", "--json"})["Send_Updated"], false);
+    EXPECT_EQ(RunJson({"-p", "alice", "contact", "list", "Contacts/Team", "--json"}), team);
+  }
 }
 
 TEST_F(ShareCliTest, UpdateAllSendsEveryUpdateableFolder) {
