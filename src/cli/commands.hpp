@@ -84,9 +84,9 @@ void ChangeMyAddresses(ProfileSession& s, std::ostream& out, const std::vector<s
                        const std::vector<std::string>& remove);
 // Prints the error log.
 void ShowLog(ProfileSession& s, std::ostream& out);
-// Clicks the options window's "Update and repair database"; true when the
-// repair reported success.
-bool RepairDatabase(ProfileSession& s, std::ostream& out);
+// Clicks the options window's "Update and repair database". Throws CliError
+// when the repair did not report success.
+void RepairDatabase(ProfileSession& s, std::ostream& out);
 
 // ---- Sharing ----
 // What to do in the share wizard. Contacts are named by full name or entry
