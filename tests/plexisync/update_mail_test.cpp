@@ -5,7 +5,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
 
 #include "plexisync/send/contact_record.hpp"
 #include "plexisync/storage/paths.hpp"
@@ -424,6 +432,67 @@ TEST_F(UpdateMailCompositionTest, ImportMailWithoutAMailProper) {
   EXPECT_FALSE(u.CreateUpdateMail(Folder()));
   ASSERT_TRUE(u.ImportMail());
   EXPECT_EQ(u.ImportMail()->BCC(), "behind@example.org;");
+}
+
+// One changed contact with a note of a megabyte in a folder of a thousand:
+// the text of the update asks for room after the records it takes, never
+// the big record's size times the folder's size (some 1.3 GB here). The
+// send runs in a child whose address space has half a gigabyte to spare,
+// so an estimate of that kind fails it.
+TEST_F(UpdateMailCompositionTest, OneBigNoteAmongManyContactsStillGoesOut) {
+  auto& m = Owner();
+  Setting("Kiek", "4");  // no reference date below 5,000 contacts: the mail proper carries the change
+  Setting("Send_Updated", "1");
+  constexpr int kContacts = 1000;
+  std::shared_ptr<host::ContactItem> big;
+  for (int i = 0; i < kContacts; ++i) {
+    auto contact = AddContact("C" + std::to_string(i));
+    if (i == kContacts / 2) big = contact;
+  }
+  AddRecipient(std::string("Carol"), "carol@example.org");
+  ASSERT_TRUE(Send().sent);
+  Clock().Advance(60);
+  std::string note;
+  while (note.size() < (std::size_t{1} << 20)) note += "A line of the note, " + std::to_string(note.size()) + "\r\n";
+  {
+    host::PersonScope person(*m.app);
+    big->SetBody(note);
+    big->Save();
+  }
+  Clock().Advance(1);
+
+  std::cout.flush();
+  std::cerr.flush();
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The address space in use now, and 512 MB more.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    unsigned long long usedKb = 0;
+    while (std::getline(status, line)) {
+      if (line.rfind("VmSize:", 0) == 0) usedKb = std::stoull(line.substr(7));
+    }
+    const rlim_t limit = static_cast<rlim_t>((usedKb << 10) + (std::size_t{512} << 20));
+    const rlimit bounded{limit, limit};
+    if (usedKb == 0 || ::setrlimit(RLIMIT_AS, &bounded) != 0) std::_Exit(10);
+    int code = 0;
+    try {
+      const auto r = Send();
+      if (!r.sent) code = 1;
+      else if (Count(r.body, ":StartOfContact:") != 1 || Count(r.body, ":StartOfContact:" + big->EntryID()) != 1) code = 2;
+      else if (r.body.find(note.substr(0, 4096)) == std::string::npos) code = 3;
+      else if (!m.ErrorLog().empty()) code = 4;
+    } catch (...) {
+      code = 5;
+    }
+    std::_Exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child did not end by itself";
+  // 1 not sent, 2 not the one record, 3 the note cut, 4 an error logged, 5 an exception.
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // Faults that would make receivers misread the mail, or lose changes.

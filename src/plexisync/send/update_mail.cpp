@@ -275,11 +275,14 @@ std::string CUpdateMail::Collect_Contacts() {
         } else {
           const std::string record =
               ContactToText(ctx_, std::dynamic_pointer_cast<host::ContactItem>(item), corrId, dontSendComments_);
-          if (!sentSomething_) {
-            // Room for the records to come and the head in front of them,
-            // so that the text is not moved again and again as it grows.
-            platform::ReserveBytes(records, (record.size() + record.size() / 4) * contacts.size() +
-                                                recipientsBlock_.size() + 4096);
+          // Room for the head that goes in front of the records later, and
+          // growth by doubling, so that the text is moved only a few times
+          // as it grows. The room asked for follows the records actually
+          // taken: one large record (a note of megabytes) among thousands
+          // of small contacts must not be multiplied by the folder's size.
+          const std::size_t needed = records.size() + record.size() + recipientsBlock_.size() + 4096;
+          if (needed > records.capacity()) {
+            platform::ReserveBytes(records, std::max(needed, records.capacity() * 2));
           }
           records += record;
           sentSomething_ = true;
