@@ -19,6 +19,7 @@
 #include "host/object_model.hpp"
 #include "plexisync/core/appl.hpp"
 #include "plexisync/core/context.hpp"
+#include "plexisync/receive/receive_journal.hpp"
 #include "plexisync/send/update_mail.hpp"
 #include "plexisync/storage/registry.hpp"
 #include "plexisync/storage/sharing_db.hpp"
@@ -216,7 +217,15 @@ int SendReceive(ProfileSession& s, std::ostream& out) {
     out << "\n";
   }
   PrintChanges(out, Compare(before, TakeContactsState(s)));
-  if (AddinLogSize(s.Addin()) != logSize) {
+  // An update mail whose apply was stopped (a store refusing a write, a
+  // full disk) is kept by the add-in and finished by a later send/receive.
+  const std::size_t unfinished = plexisync::ReceiveJournal::Unfinished(*s.Addin()).size();
+  if (unfinished > 0) {
+    out << "Problem: " << unfinished << (unfinished == 1 ? " update mail was" : " update mails were")
+        << " not applied to the end; the next send-receive goes on with "
+        << (unfinished == 1 ? "it" : "them") << " (see plexisync log)\n";
+    ++problems;
+  } else if (AddinLogSize(s.Addin()) != logSize) {
     out << "The add-in logged an error meanwhile; see plexisync log\n";
     ++problems;
   }

@@ -172,6 +172,19 @@ void Item::SetImportance(std::int32_t importance) {
 
 bool Item::Saved() const { return number_ != 0 && !pending_; }
 
+std::string Item::UserProperty(std::string_view name) const {
+  Check("UserProperties");
+  const auto& props = Current().userProps;
+  const auto it = props.find(std::string(name));
+  return it == props.end() ? std::string() : it->second;
+}
+
+void Item::SetUserProperty(std::string_view name, const std::string& value) {
+  Check("UserProperties");
+  if (name.empty() || name.size() > 255) throw HostError("The user property name is not valid.");
+  Edit().userProps[std::string(name)] = value;
+}
+
 std::shared_ptr<Folder> Item::Parent() const {
   Check("Parent");
   const ItemRecord& r = Current();

@@ -68,6 +68,10 @@ platform::DateTime ColumnDate(const Statement& st, int col) {
   return platform::DateTime::FromSecondsSinceZero(s);
 }
 
+// The member of an item's stored properties that holds its user properties;
+// no property of the schemas has this name.
+constexpr const char* kUserPropertiesKey = "UserProperties";
+
 std::string PropsToJson(const ItemRecord& r) {
   const PropertySchema& schema = SchemaOf(r.kind);
   nlohmann::json j = nlohmann::json::object();
@@ -83,19 +87,31 @@ std::string PropsToJson(const ItemRecord& r) {
       j[name] = *b;
     }
   }
+  if (!r.userProps.empty()) {
+    nlohmann::json& user = j[kUserPropertiesKey];
+    for (const auto& [name, value] : r.userProps) user[name] = value;
+  }
   // Invalid UTF-8 in a text is replaced rather than refused.
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 // Reads the stored properties, keeping only names the schema knows with
 // values of the right type; anything else in the file is passed over.
-PropList PropsFromJson(ItemKind kind, const std::string& text) {
+PropList PropsFromJson(ItemKind kind, const std::string& text, std::map<std::string, std::string>& userProps) {
   PropList out;
+  userProps.clear();
   if (text.empty()) return out;
   nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
   if (!j.is_object()) return out;
   const PropertySchema& schema = SchemaOf(kind);
   for (auto it = j.begin(); it != j.end(); ++it) {
+    if (it.key() == kUserPropertiesKey) {
+      if (!it.value().is_object()) continue;
+      for (auto u = it.value().begin(); u != it.value().end(); ++u) {
+        if (u.value().is_string()) userProps[u.key()] = u.value().get<std::string>();
+      }
+      continue;
+    }
     auto index = schema.IndexOf(it.key());
     if (!index) continue;
     const PropertyDef& def = schema.At(*index);
@@ -636,7 +652,7 @@ void Store::Load() {
     r.created = ColumnDate(st, 6);
     r.modified = ColumnDate(st, 7);
     r.submitted = st.ColumnInt64(8) != 0;
-    r.props = PropsFromJson(r.kind, ColumnText(st, 9));
+    r.props = PropsFromJson(r.kind, ColumnText(st, 9), r.userProps);
     auto folder = folders_.find(r.folder);
     if (r.number == 0 || folder == folders_.end() || all.count(r.number)) continue;
     maxNumber = std::max(maxNumber, r.number);

@@ -8,6 +8,7 @@
 // programs use the object model.
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -48,6 +49,9 @@ struct ItemRecord {
   platform::DateTime modified = platform::DateTime::NoDate();
   bool submitted = false;  // a mail handed to Send, waiting in the Outbox
   PropList props;
+  // Named text properties a program adds to an item besides the schema's
+  // (the client's "user properties"); kept with the item, never shown.
+  std::map<std::string, std::string> userProps;
   std::vector<AttachmentData> attachments;
 };
 
@@ -64,6 +68,7 @@ inline ItemRecord WithoutAttachments(const ItemRecord& r) {
   c.modified = r.modified;
   c.submitted = r.submitted;
   c.props = r.props;
+  c.userProps = r.userProps;
   return c;
 }
 

@@ -83,6 +83,7 @@ struct MachineOptions {
   std::string displayName = "Test User";
   std::string address = "me@example.com";
   int biasMinutes = 0;  // standard-time bias: UTC = local + bias (UTC+1 is -60)
+  bool reopen = false;  // open the profile an earlier machine made (in this or another process)
 };
 
 class AddinMachine {
@@ -91,7 +92,9 @@ class AddinMachine {
                platform::ManualClock& clock, const MachineOptions& options = {})
       : clock(clock),
         timeZone(options.biasMinutes),
-        profile(host::Profile::Create(scratch / options.name, options.displayName, options.address, postOffice)),
+        profile(options.reopen
+                    ? host::Profile::Open(scratch / options.name)
+                    : host::Profile::Create(scratch / options.name, options.displayName, options.address, postOffice)),
         hive(profile.OpenKeyStore()),
         transport(std::make_unique<host::PostOfficeTransport>(postOffice)) {
     MakeClientAndAddin();

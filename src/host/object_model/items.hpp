@@ -38,6 +38,12 @@ class Item : public Object, public std::enable_shared_from_this<Item> {
   // False while the item has changes not saved yet.
   bool Saved() const;
 
+  // Named text properties a program keeps with the item besides the
+  // schema's; never shown and not part of the item's fields. "" when the
+  // item has none of that name. Set ones are stored by the next Save.
+  std::string UserProperty(std::string_view name) const;
+  void SetUserProperty(std::string_view name, const std::string& value);
+
   std::shared_ptr<Folder> Parent() const;
   // Writes the item; stamps the creation time on the first save and the
   // modification time on every save.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <typeindex>
@@ -76,6 +77,9 @@ class Context {
   // Set once the send routine has handed an error report over (a report
   // whose send failed does not count).
   bool ReportSent = false;
+  // The update mails (by entry id) whose blocks are being applied right now:
+  // a scan run while the apply yields to the message loop leaves them alone.
+  std::set<std::string> MailsBeingApplied;
 
   // Routines of parts that are wired in after the add-in's spine; each is
   // empty until its part sets it, and an empty one does nothing.

@@ -14,6 +14,7 @@
 #include "plexisync/core/unread_view.hpp"
 #include "plexisync/dialogs/about.hpp"
 #include "plexisync/dialogs/adv_settings.hpp"
+#include "plexisync/receive/receive_mail.hpp"
 #include "plexisync/send/send_commands.hpp"
 #include "plexisync/storage/settings.hpp"
 #include "plexisync/update/update_check.hpp"
@@ -206,6 +207,7 @@ void fexp::exploreris_Close() {
 
 fExps::fExps(Context& ctx) : ctx_(ctx) {
   UpdateAll = [&ctx](bool showProgress) { Update_All_Click(ctx, showProgress); };
+  FinishReceiving = [&ctx] { Finish_Receiving(ctx); };
   RefreshUpdateButtons = [&ctx] {
     auto explorers = ctx.app().Explorers();
     const int count = explorers->Count();
@@ -265,6 +267,10 @@ void fExps::fExplorers_NewExplorer(std::shared_ptr<host::Explorer> explorer) {
 
 void fExps::SendRec_SyncStart() {
   Protect(ctx_, "SendRec_SyncStart", [&] {
+    if (AutoSendFlag && FinishReceiving) {
+      auto finish = FinishReceiving;
+      finish();
+    }
     if (Get_AutoUpdate(ctx_) && AutoSendFlag && UpdateAll) {
       auto run = UpdateAll;  // the hook may be replaced while it runs
       run(false);

@@ -97,6 +97,9 @@ class fExps {
   // SendRec_SyncStart: Update_All_Click unless replaced; an empty hook does
   // nothing.
   std::function<void(bool showProgress)> UpdateAll;
+  // Run at the start of every send/receive the person starts, before Update
+  // All: finishes the update mails an earlier run did not finish applying.
+  std::function<void()> FinishReceiving;
   // Recomputes the Update button and menu item of every explorer window
   // (Refresh_Update_Buttons). Filled by the toolbar once it carries those
   // controls; an empty hook does nothing.

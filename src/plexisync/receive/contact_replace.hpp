@@ -8,6 +8,7 @@
 // the old one removed; when the old one cannot be removed, the new one is
 // taken back.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,13 @@ struct LocalCounterpart {
 LocalCounterpart FindLocalCounterpart(Context& ctx, const std::shared_ptr<host::Folder>& folder,
                                       const std::string& folderId, const std::string& corrId);
 
+// Called inside the key-store writes of a replacement, so that a caller's
+// own progress is recorded with them: once with the new entry id when its
+// identity is recorded, and `finished` when nothing of the replacement is
+// left to do (at once for a contact new to the folder; else after the old
+// copy is gone).
+using ReplacementRecord = std::function<void(const std::string& newId, bool finished)>;
+
 // Saves `made` (a new contact of `folder`, already filled) as unread and
 // maps it to the CorrID; then removes `old.item` (when there is one) with
 // Delete_Contact against `reference`, and finally puts the new entry id in
@@ -52,6 +60,20 @@ LocalCounterpart FindLocalCounterpart(Context& ctx, const std::shared_ptr<host::
 // the failure reaches the caller.
 std::string SaveReplacement(Context& ctx, const std::shared_ptr<host::Folder>& folder, const std::string& folderId,
                             const std::shared_ptr<host::ContactItem>& made, const std::string& corrId,
-                            const LocalCounterpart& old, const platform::DateTime& reference);
+                            const LocalCounterpart& old, const platform::DateTime& reference,
+                            const ReplacementRecord& record = {});
+
+// The second half of SaveReplacement, for a `made` that is saved and
+// recorded already: removes `old.item` (when there is one, and it is still in
+// the folder) and puts the new id in the list. On a failure before the old
+// copy is gone the new one is taken back and the failure reaches the caller.
+void FinishReplacement(Context& ctx, const std::shared_ptr<host::Folder>& folder, const std::string& folderId,
+                       const std::shared_ptr<host::ContactItem>& made, const std::string& corrId,
+                       const LocalCounterpart& old, const platform::DateTime& reference,
+                       const ReplacementRecord& record = {});
+
+// The contact of `folder` with this entry id; null when there is none.
+std::shared_ptr<host::ContactItem> ContactInFolder(Context& ctx, const std::shared_ptr<host::Folder>& folder,
+                                                   const std::string& entryId);
 
 }  // namespace plexisync

@@ -18,6 +18,7 @@
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/core/errors.hpp"
 #include "plexisync/receive/contact_replace.hpp"
+#include "plexisync/receive/receive_journal.hpp"
 #include "plexisync/receive/receive_mail.hpp"
 #include "plexisync/receive/update_text.hpp"
 #include "plexisync/send/contact_record.hpp"
@@ -65,6 +66,18 @@ platform::DateTime ArrivedDate(std::string_view lines, const platform::DateTime&
 
 std::string BoolText(bool b) { return b ? "True" : "False"; }
 
+// The contact of the folder that carries this apply token; null when none.
+std::shared_ptr<host::ContactItem> SavedForRecord(const std::shared_ptr<host::Folder>& folder,
+                                                  const std::string& token) {
+  auto items = folder->Items();
+  const int count = items->Count();
+  for (int i = count; i >= 1; --i) {  // newest last: look from the end
+    auto contact = std::dynamic_pointer_cast<host::ContactItem>(items->Item(i));
+    if (contact && contact->UserProperty(kApplyTokenProperty) == token) return contact;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void CReceiveMail::ImportContacts() {
@@ -82,7 +95,12 @@ void CReceiveMail::ImportContacts() {
                           "CReceiveMail_ImportContacts", "");
     }
 
-    for (const std::string_view record : parts.records) {
+    // A mail finished by a later run starts at the record it was at.
+    const int first = Journal ? Journal->recordNext : 0;
+    const int count = static_cast<int>(parts.records.size());
+    for (int index = first; index < count; ++index) {
+      BlockPosition = index;
+      const std::string_view record = parts.records[static_cast<std::size_t>(index)];
       ctx_.DoEvents();
       const std::string corrId = RecordCorrId(record);
       if (corrId.empty()) {
@@ -90,6 +108,36 @@ void CReceiveMail::ImportContacts() {
                                       std::string(record.substr(0, std::min<std::size_t>(record.size(), kRecordHead))),
                             "CReceiveMail_ImportContacts", "");
         continue;
+      }
+      // The record's progress goes into the journal with the key-store
+      // writes of its replacement.
+      std::string oldLocalId;
+      const ReplacementRecord progress = [&](const std::string& newId, bool finished) {
+        if (!Journal) return;
+        if (finished) {
+          Journal->Put({{"RecordNext", std::to_string(index + 1)}, {"SavedID", ""}, {"OldID", ""}});
+          Journal->recordNext = index + 1;
+          Journal->savedId.clear();
+          Journal->oldId.clear();
+        } else {
+          Journal->Put({{"SavedID", newId}, {"OldID", oldLocalId}});
+          Journal->savedId = newId;
+          Journal->oldId = oldLocalId;
+        }
+      };
+      const bool resumed = Journal && index == first;
+
+      // An earlier run saved and recorded this record's contact and died
+      // before its old copy was gone: that is finished, nothing is made anew.
+      if (resumed && !Journal->savedId.empty()) {
+        if (const auto saved = ContactInFolder(ctx_, LocalFolder, Journal->savedId)) {
+          LocalCounterpart old;
+          old.localId = oldLocalId = Journal->oldId;
+          old.item = ContactInFolder(ctx_, LocalFolder, old.localId);
+          FinishReplacement(ctx_, LocalFolder, folderId, saved, corrId, old, Sender->LastUpdate, progress);
+          continue;
+        }
+        // Taken back after a failure: the record is applied afresh.
       }
       const std::string lines(record.substr(kRecordHead));
 
@@ -101,6 +149,7 @@ void CReceiveMail::ImportContacts() {
 
       ctx_.DoEvents();
       const LocalCounterpart local = FindLocalCounterpart(ctx_, LocalFolder, folderId, corrId);
+      oldLocalId = local.localId;
       if (local.item) {
         const platform::DateTime last = GMTTime(ctx_, Sender->LastUpdate);
         int* answer = &NewerAnswer;
@@ -110,8 +159,13 @@ void CReceiveMail::ImportContacts() {
           answer = &OlderAnswer;
           opening = "Arrived apparently obsolete changes for the ";
         }
-        if (AsksAgain(*answer)) {
+        const int position = ReceiveJournal::Position(ReceiveJournal::kContactsDone, index);
+        const bool answered = Journal && Journal->askedAt == position;
+        if (!answered && AsksAgain(*answer)) {
           *answer = AskKlausimas(ctx_, opening + local.item->FullName() + " contact. Do you want to accept changes?");
+          // Kept before it is acted on: a later run does not ask again.
+          if (Journal) Journal->askedAt = position;
+          KeepAnswers({{"AskedAt", std::to_string(position)}, {"RecordNext", std::to_string(index)}});
         }
         if (Accepted(*answer)) {
           keptBody = local.item->Body();
@@ -122,17 +176,23 @@ void CReceiveMail::ImportContacts() {
       const bool create = obsolete ? Accepted(OlderAnswer) : Accepted(NewerAnswer);
       if (!create) continue;
 
-      auto made = std::dynamic_pointer_cast<host::ContactItem>(LocalFolder->Items()->Add(host::kContactItem));
-      if (!made) throw AddinError(kErrReplaceFailed, "The new item is not a contact");
-      TextToContact(ctx_, lines, made, keptBody);
+      // A contact saved for this record by a run that died before recording
+      // it is taken as it is, not saved a second time.
+      std::shared_ptr<host::ContactItem> made;
+      if (resumed) made = SavedForRecord(LocalFolder, Journal->Token(index));
+      if (!made) {
+        made = std::dynamic_pointer_cast<host::ContactItem>(LocalFolder->Items()->Add(host::kContactItem));
+        if (!made) throw AddinError(kErrReplaceFailed, "The new item is not a contact");
+        TextToContact(ctx_, lines, made, keptBody);
+        if (Journal) made->SetUserProperty(kApplyTokenProperty, Journal->Token(index));
+      }
       // With a local counterpart `create` means it was accepted: the new
       // contact takes its place, in the folder's list too.
-      SaveReplacement(ctx_, LocalFolder, folderId, made, corrId, local, Sender->LastUpdate);
+      SaveReplacement(ctx_, LocalFolder, folderId, made, corrId, local, Sender->LastUpdate, progress);
     }
   } catch (...) {
-    Error_logger(ctx_, DescribeException(std::current_exception()), "CReceiveMail_ImportContacts",
-                 "Obsolete = " + BoolText(obsolete) + " res = " + std::to_string(NewerAnswer) +
-                     " ores = " + std::to_string(OlderAnswer));
+    BlockFailure("CReceiveMail_ImportContacts", "Obsolete = " + BoolText(obsolete) + " res = " +
+                                                    std::to_string(NewerAnswer) + " ores = " + std::to_string(OlderAnswer));
   }
 }
 

@@ -9,6 +9,7 @@
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/core/errors.hpp"
 #include "plexisync/core/mail_host.hpp"
+#include "plexisync/receive/receive_journal.hpp"
 #include "plexisync/receive/receive_mail.hpp"
 #include "plexisync/receive/update_text.hpp"
 #include "plexisync/send/update_mail.hpp"
@@ -47,7 +48,8 @@ std::string NameInBlock(std::string_view block, const std::string& address) {
 }  // namespace
 
 void CReceiveMail::ImportRecipients() {
-  Protect(ctx_, "CReceiveMail_ImportRecipients", [&] {
+  try {
+    [&] {
     if (!LocalFolder || !Sender) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
     const std::string folderId = LocalFolder->EntryID();
 
@@ -135,17 +137,26 @@ void CReceiveMail::ImportRecipients() {
       contact->SetUnRead(true);
       Update_Entry(ctx_, folderId, contact->EntryID(), contact->FullName(), true, address);
     }
-  });
+    }();
+  } catch (...) {
+    BlockFailure("CReceiveMail_ImportRecipients", "");
+  }
 }
 
 void CReceiveMail::ImportDeleted() {
-  Protect(ctx_, "CReceiveMail_ImportDeleted", [&] {
+  try {
     if (!LocalFolder || !Sender) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
     if (DeleteAnswer == 0) DeleteAnswer = kAnswerYes;
     const std::string folderId = LocalFolder->EntryID();
     // Deleted lines count only before the first record: a look-alike inside
     // a contact's value deletes nothing.
-    for (const std::string& corrId : DeletedCorrIds(SplitUpdateText(Text).head)) {
+    const std::vector<std::string> corrIds = DeletedCorrIds(SplitUpdateText(Text).head);
+    // A mail finished by a later run starts at the line it was at; the
+    // lines before it are done.
+    const int first = Journal ? Journal->deleteNext : 0;
+    for (int line = first; line < static_cast<int>(corrIds.size()); ++line) {
+      BlockPosition = line;
+      const std::string& corrId = corrIds[static_cast<std::size_t>(line)];
       const std::string localId = Get_LocalID(ctx_, folderId, corrId);
       if (localId.empty()) continue;
       std::shared_ptr<host::ContactItem> contact;
@@ -153,9 +164,14 @@ void CReceiveMail::ImportDeleted() {
         contact = std::dynamic_pointer_cast<host::ContactItem>(ctx_.app().Session()->GetItemFromID(localId));
       });
       if (!contact) continue;
-      if (DeleteAnswer == kAnswerYes || DeleteAnswer == kAnswerNo) {
+      const int position = ReceiveJournal::Position(ReceiveJournal::kDeletedDone, line);
+      const bool answered = Journal && Journal->askedAt == position;
+      if (!answered && (DeleteAnswer == kAnswerYes || DeleteAnswer == kAnswerNo)) {
         DeleteAnswer = AskKlausimas(ctx_, "Contact '" + contact->FullName() + "' was removed from shared '" +
                                               LocalFolder->Name() + "' folder. Do you want to delete this contact?");
+        // The answer is kept before it is acted on: it is not asked again.
+        if (Journal) Journal->askedAt = position;
+        KeepAnswers({{"AskedAt", std::to_string(position)}, {"DeleteNext", std::to_string(line)}});
       }
       // Out of the list either way: a contact that is kept goes back to the
       // group as a new one with the next send of this copy.
@@ -164,7 +180,9 @@ void CReceiveMail::ImportDeleted() {
         Delete_Contact(ctx_, contact, Sender->LastUpdate);
       }
     }
-  });
+  } catch (...) {
+    BlockFailure("CReceiveMail_ImportDeleted", "");
+  }
 }
 
 }  // namespace plexisync

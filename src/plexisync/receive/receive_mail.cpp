@@ -14,6 +14,7 @@
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/core/errors.hpp"
 #include "plexisync/core/mail_host.hpp"
+#include "plexisync/receive/receive_journal.hpp"
 #include "plexisync/receive/update_text.hpp"
 #include "plexisync/send/contact_record.hpp"
 #include "plexisync/send/update_mail.hpp"
@@ -60,12 +61,37 @@ bool ImportMarkerAfterRecords(std::string_view text, const UpdateTextParts& part
   return after <= text.size() && text.substr(after) == kImportMarker;
 }
 
+// The blocks an update mail's text holds. The recipients and deleted lines
+// count only in the text before the first record; markers inside contact
+// values are data.
+struct Blocks {
+  bool recipients = false;
+  bool deleted = false;
+  bool import = false;
+  bool contacts = false;
+};
+
+Blocks BlocksOf(const std::string& text) {
+  const UpdateTextParts parts = SplitUpdateText(text);
+  Blocks b;
+  b.import = parts.head.find(kImportMarker) != std::string_view::npos || ImportMarkerAfterRecords(text, parts);
+  b.contacts = !parts.records.empty() || !parts.truncated.empty();
+  b.recipients = parts.head.find(kStartOfRecipients) != std::string_view::npos;
+  b.deleted = parts.head.find(kStartOfDeleted) != std::string_view::npos;
+  return b;
+}
+
 }  // namespace
+
+// Finishes one kept mail (see Finish_Receiving).
+void FinishMail(Context& ctx, const std::string& mailId);
 
 // ---- the Inbox scan ----
 
 void Proceed_Inbox(Context& ctx) {
   Protect(ctx, "Proceed_Inbox", [&] {
+    // Mails an earlier run began first: they arrived before anything new.
+    Finish_Receiving(ctx);
     // A mail that stays in the Inbox (its folder cannot be found, its
     // attachment cannot be read) is found by every scan: the scan is
     // repeated only while the one before removed a mail, so it ends.
@@ -126,6 +152,14 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
       [&] {
         if (!Email) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
 
+        // A mail whose apply an earlier run began is finished from what
+        // that run kept, never begun again.
+        const std::string mailId = Email->EntryID();
+        if (ReceiveJournal(ctx_, mailId).Exists()) {
+          FinishMail(ctx_, mailId);
+          return true;
+        }
+
         // The attachment, through the receive file. Nothing is changed
         // before the whole text is in hand: a mail whose attachment is too
         // large or cannot be read stays in the Inbox as it was.
@@ -160,35 +194,168 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         // The local folder; missing levels are made only for a mail
         // that brings contacts or a file import.
         const std::string path = Extract_Path(ctx_, Text);
-        const UpdateTextParts parts = SplitUpdateText(Text);
-        const bool import =
-            parts.head.find(kImportMarker) != std::string_view::npos || ImportMarkerAfterRecords(Text, parts);
-        const bool contacts = !parts.records.empty() || !parts.truncated.empty();
-        // The recipients and deleted lines count only in the text before the
-        // first record; markers inside contact values are data.
-        const bool recipients = parts.head.find(kStartOfRecipients) != std::string_view::npos;
-        const bool deleted = parts.head.find(kStartOfDeleted) != std::string_view::npos;
+        const Blocks blocks = BlocksOf(Text);
         bool found = false;
-        LocalFolder = Set_Folder(ctx_, path, import || contacts, found);
+        LocalFolder = Set_Folder(ctx_, path, blocks.import || blocks.contacts, found);
         if (!LocalFolder) return false;
         const std::string folderId = LocalFolder->EntryID();
 
-        // The sender; then the mail goes for good, before any block
-        // runs, so that a nested scan never finds it again.
+        // The sender; then the mail's text goes into the key store with the
+        // sender and the progress to come, and only then does the mail go
+        // for good, before any block runs, so that a nested scan never finds
+        // it again. Should the text not be kept (a full disk), the mail stays.
         Sender = CSender::GetSender(ctx_, Email, folderId);
+        ReceiveJournal journal(ctx_, mailId);
+        journal.Create(Text, folderId, path, *Sender);
         Purge_Item(ctx_, Email);
-
-        // The blocks, in order; a failing one is logged by itself and does
-        // not stop the next.
-        if (recipients) ImportRecipients();
-        if (deleted) ImportDeleted();
-        if (import) ImportImport();
-        if (contacts) ImportContacts();
-
-        // What just arrived is not sent back as a change.
-        Set_LastUpdates(ctx_, folderId);
+        ApplyBlocks(journal);
         return true;
       });
+}
+
+bool CReceiveMail::ApplyBlocks(ReceiveJournal& journal) {
+  if (!LocalFolder || !Sender) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
+  if (!ctx_.MailsBeingApplied.insert(journal.MailId()).second) return false;
+  Journal = &journal;
+  struct Leave {
+    CReceiveMail& reader;
+    ~Leave() {
+      reader.ctx_.MailsBeingApplied.erase(reader.Journal->MailId());
+      reader.Journal = nullptr;
+    }
+  } leave{*this};
+  DeleteAnswer = journal.deleteAnswer;
+  NewerAnswer = journal.newerAnswer;
+  OlderAnswer = journal.olderAnswer;
+  const std::string folderId = LocalFolder->EntryID();
+
+  // The blocks, in order, each from where the journal says. A block that
+  // failed in a way that may pass (a store refusing a write) stops the
+  // mail: a later run tries the same place again, and after
+  // kApplyAttempts failures there passes it over. A malformed block is
+  // logged by itself and does not stop the next.
+  const Blocks blocks = BlocksOf(Text);
+  struct Step {
+    int stage;
+    bool present;
+    void (CReceiveMail::*run)();
+  };
+  const Step steps[] = {
+      {ReceiveJournal::kRecipientsDone, blocks.recipients, &CReceiveMail::ImportRecipients},
+      {ReceiveJournal::kDeletedDone, blocks.deleted, &CReceiveMail::ImportDeleted},
+      {ReceiveJournal::kImportDone, blocks.import, &CReceiveMail::ImportImport},
+      {ReceiveJournal::kContactsDone, blocks.contacts, &CReceiveMail::ImportContacts},
+  };
+  for (const Step& step : steps) {
+    if (journal.stage >= step.stage) continue;
+    while (step.present) {
+      BlockFailed = false;
+      BlockPosition = 0;
+      (this->*step.run)();
+      if (!BlockFailed) break;
+      if (journal.Failed(ReceiveJournal::Position(step.stage, BlockPosition))) return false;
+      Append_error_record(ctx_,
+                          "Passed over after " + std::to_string(kApplyAttempts) + " failed attempts: " +
+                              (step.stage == ReceiveJournal::kDeletedDone    ? "deleted line " + std::to_string(BlockPosition + 1)
+                               : step.stage == ReceiveJournal::kContactsDone ? "contact record " + std::to_string(BlockPosition + 1)
+                                                                             : std::string("the block")),
+                          "CReceiveMail_ProceedUpdates", "");
+      if (step.stage == ReceiveJournal::kDeletedDone) {
+        journal.deleteNext = BlockPosition + 1;
+        journal.Put({{"DeleteNext", std::to_string(journal.deleteNext)}});
+      } else if (step.stage == ReceiveJournal::kContactsDone) {
+        journal.recordNext = BlockPosition + 1;
+        journal.savedId.clear();
+        journal.oldId.clear();
+        journal.Put({{"RecordNext", std::to_string(journal.recordNext)}, {"SavedID", ""}, {"OldID", ""}});
+      } else {
+        break;
+      }
+    }
+    journal.stage = step.stage;
+    journal.Put({{"Stage", std::to_string(step.stage)}});
+  }
+
+  // What just arrived is not sent back as a change; the mail is done in the
+  // same write.
+  ctx_.reg().Transact([&] {
+    Set_LastUpdates(ctx_, folderId);
+    journal.Remove();
+  });
+  return true;
+}
+
+void CReceiveMail::BlockFailure(const char* errName, const std::string& context) {
+  const std::exception_ptr failure = std::current_exception();
+  Error_logger(ctx_, DescribeException(failure), errName, context);
+  try {
+    std::rethrow_exception(failure);
+  } catch (const AddinError& e) {
+    // A malformed block or record fails the same way every time.
+    if (e.Number() == kErrBadFileFormat) return;
+    BlockFailed = true;
+  } catch (...) {
+    BlockFailed = true;
+  }
+}
+
+void CReceiveMail::KeepAnswers(std::vector<std::pair<std::string, std::string>> values) {
+  if (!Journal) return;
+  Journal->deleteAnswer = DeleteAnswer;
+  Journal->newerAnswer = NewerAnswer;
+  Journal->olderAnswer = OlderAnswer;
+  Journal->PutAnswers(std::move(values));
+}
+
+// ---- mails an earlier run did not finish ----
+
+void FinishMail(Context& ctx, const std::string& mailId) {
+  if (ctx.MailsBeingApplied.count(mailId) != 0) return;
+  ReceiveJournal journal(ctx, mailId);
+  CReceiveMail reader(ctx);
+  auto sender = std::make_shared<CSender>();
+  std::string folderId;
+  std::string path;
+  if (!journal.Load(reader.Text, folderId, path, *sender)) {
+    Append_error_record(ctx, "The kept state of update mail " + mailId + " could not be read; it was dropped",
+                        "Finish_Receiving", "");
+    journal.Remove();
+    return;
+  }
+  // The mail itself, should the run that kept it have died before removing it.
+  std::shared_ptr<host::Item> left;
+  PassOver([&] { left = ctx.app().Session()->GetItemFromID(mailId); });
+  if (left) Purge_Item(ctx, left);
+
+  std::shared_ptr<host::Folder> folder;
+  PassOver([&] {
+    folder = ctx.app().Session()->GetFolderFromID(folderId);
+    if (folder && folder->DefaultItemType() != host::kContactItem) folder.reset();
+  });
+  if (!folder) {
+    // Gone meanwhile: found or made again by its path, as the mail would.
+    const Blocks blocks = BlocksOf(reader.Text);
+    bool found = false;
+    folder = Set_Folder(ctx, path, blocks.import || blocks.contacts, found);
+    if (!folder) {
+      Append_error_record(ctx, "The folder " + path + " of update mail " + mailId + " is gone; the mail was dropped",
+                          "Finish_Receiving", "");
+      journal.Remove();
+      return;
+    }
+    journal.Put({{"Folder", folder->EntryID()}});
+  }
+  reader.LocalFolder = folder;
+  reader.Sender = sender;
+  reader.ApplyBlocks(journal);
+}
+
+void Finish_Receiving(Context& ctx) {
+  Protect(ctx, "Finish_Receiving", [&] {
+    for (const std::string& mailId : ReceiveJournal::Unfinished(ctx)) {
+      Protect(ctx, "CReceiveMail_ProceedUpdates", [&] { FinishMail(ctx, mailId); });
+    }
+  });
 }
 
 // ---- the sender ----

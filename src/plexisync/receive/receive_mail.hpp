@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/datetime.hpp"
 
@@ -16,6 +18,7 @@ class MailItem;
 namespace plexisync {
 
 class Context;
+class ReceiveJournal;
 
 // The temporary copy of an arrived attachment in the installation folder.
 inline constexpr const char* kReceiveFile = "rec.pxs";
@@ -27,6 +30,12 @@ inline constexpr std::size_t kMaxAttachmentBytes = 64u * 1024u * 1024u;
 // subject kUpdateMailSubject), repeated while a scan removed a mail. Logs
 // under "Proceed_Inbox".
 void Proceed_Inbox(Context& ctx);
+
+// Finishes the update mails whose apply an earlier run began and did not
+// end (killed, or stopped by a failure such as a full disk), from the state
+// kept in the key store. Run before each Inbox scan and at the start of the
+// client's send/receive. Logs under "Finish_Receiving".
+void Finish_Receiving(Context& ctx);
 
 // Reads and applies one update mail with a fresh reader. Logs under
 // "Receive_Updates".
@@ -76,6 +85,12 @@ class CReceiveMail {
   // handled); false when it stays in the Inbox.
   bool ProceedUpdates(const std::shared_ptr<host::MailItem>& Email);
 
+  // Applies the blocks of an update mail whose apply is kept in `journal`
+  // (loaded, or just made by ProceedUpdates), from where the journal says,
+  // then stamps the members and removes the journal entry in one key-store
+  // write. False when a failure stopped it: the entry stays for a later run.
+  bool ApplyBlocks(ReceiveJournal& journal);
+
   // The blocks (receive/import_recipients.cpp, receive/import_contacts.cpp).
   void ImportRecipients();
   void ImportDeleted();
@@ -91,7 +106,22 @@ class CReceiveMail {
   int NewerAnswer = 0;
   int OlderAnswer = 0;
 
+  // While a mail is applied through ApplyBlocks: its journal, where each
+  // block reads where to start and records its progress; null otherwise.
+  ReceiveJournal* Journal = nullptr;
+  // Set by a block that failed in a way a later attempt may not repeat (a
+  // store or key store refusing a write), with the line or record it was
+  // at; a malformed block is logged and passed over as before.
+  bool BlockFailed = false;
+  int BlockPosition = 0;
+
  private:
+  // The handler of a block: logs a failure under `errName` and notes
+  // whether it may be tried again.
+  void BlockFailure(const char* errName, const std::string& context);
+  // Writes the answer memory and `values` into the journal, when there is one.
+  void KeepAnswers(std::vector<std::pair<std::string, std::string>> values);
+
   Context& ctx_;
 };
 
