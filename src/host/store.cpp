@@ -416,11 +416,6 @@ std::shared_ptr<Store> Store::OpenFile(const std::filesystem::path& path, const 
     // crash can take back the last commits (the log is synced at each
     // checkpoint), and never leaves a damaged file. FULL would add a sync of
     // the log to every commit, of which a received mail makes many.
-    // NORMAL: with the log, a commit is in the log file once COMMIT returns,
-    // so it survives the process being killed; only a power loss or an OS
-    // crash can take back the last commits (the log is synced at each
-    // checkpoint), and never leaves a damaged file. FULL would add a sync of
-    // the log to every commit, of which a received mail makes many.
     s->db_.Exec("PRAGMA synchronous=NORMAL");
     // Copy the log back into the file every 4000 pages rather than every
     // 1000: fewer checkpoints per saved item. The log is cut back to 16 MiB

@@ -616,11 +616,6 @@ class SqliteKeyStore final : public KeyStore {
     // crash can take back the last commits (the log is synced at each
     // checkpoint), and never leaves a damaged file. FULL would add a sync of
     // the log to every commit, of which a received mail makes many.
-    // NORMAL: with the log, a commit is in the log file once COMMIT returns,
-    // so it survives the process being killed; only a power loss or an OS
-    // crash can take back the last commits (the log is synced at each
-    // checkpoint), and never leaves a damaged file. FULL would add a sync of
-    // the log to every commit, of which a received mail makes many.
     db_.Exec("PRAGMA synchronous=NORMAL");
     // Copy the log back into the file every 4000 pages (4 MiB) rather than
     // every 1000: fewer checkpoints and their syncs per write. The log file
