@@ -923,6 +923,15 @@ std::uint32_t Store::InsertItem(ItemRecord&& record) {
 std::uint32_t Store::InsertArrived(ItemRecord record, const std::string& key) {
   if (!Folder(record.folder)) throw HostError(kNotFoundMessage);
   const bool added = Guarded([&] {
+    // The transport forgets the message once it is acknowledged, right
+    // after this commit: the commit is synced to the disk (FULL for this one
+    // transaction), so that a power cut cannot take back a message the
+    // server or the post office no longer holds. Other commits stay NORMAL.
+    db_.Exec("PRAGMA synchronous=FULL");
+    struct Normal {
+      platform::sqlite::Connection& db;
+      ~Normal() { sqlite3_exec(db.Handle(), "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr); }
+    } normal{db_};
     Transaction tx(db_);
     Statement& st = Prepare("INSERT INTO arrived(key) VALUES(?) ON CONFLICT(key) DO NOTHING");
     st.BindText(1, key).Run();

@@ -140,6 +140,13 @@ TEST_F(ReceiveCliTest, AnAnswerThatNamesNoButtonEndsTheCommandAndTheContactIsNot
   for (const auto& [name, c] : before) EXPECT_EQ(after.at(name)["entryId"], c["entryId"]) << name;
   const json dan = RunJson({"-p", "bob", "contact", "show", "Contacts/Team", "Dan Diaz", "--json"});
   EXPECT_EQ(dan.dump().find("Lead"), std::string::npos) << dan.dump();
+
+  // The change is not lost: the next send/receive asks again and applies it.
+  const std::string again = Ok({"-p", "bob", "--answer", "Yes", "send-receive"});
+  EXPECT_THAT(again, HasSubstr("changes for the Dan Diaz contact"));
+  const json changed = RunJson({"-p", "bob", "contact", "show", "Contacts/Team", "Dan Diaz", "--json"});
+  EXPECT_NE(changed.dump().find("Lead"), std::string::npos) << changed.dump();
+  EXPECT_EQ(BobsContacts().size(), before.size());
 }
 
 // The import command's refusals: each is one line and changes nothing.

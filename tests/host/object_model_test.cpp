@@ -417,3 +417,32 @@ TEST_F(ObjectModelTest, ExplorerViewIsTheFolderDefinition) {
 
 }  // namespace
 }  // namespace host::testing
+
+namespace host::testing {
+namespace {
+
+// User properties are kept with the item through a restart and a copy, are
+// no fields of the item, and a change of one is stored by the next save only.
+TEST_F(HostTest, UserPropertiesAreKeptWithTheItem) {
+  auto c = std::dynamic_pointer_cast<ContactItem>(Contacts()->Items()->Add("IPM.Contact"));
+  c->SetFullName("Dan Diaz");
+  c->SetUserProperty("Tag", "one:1");
+  EXPECT_EQ(c->UserProperty("Tag"), "one:1");
+  EXPECT_EQ(c->UserProperty("Other"), "");
+  c->Save();
+  const std::string id = c->EntryID();
+  EXPECT_THROW(c->GetProperty("Tag"), HostError);
+  c->SetUserProperty("Tag", "two");  // not saved
+
+  Start();
+  auto again = std::dynamic_pointer_cast<ContactItem>(ns_->GetItemFromID(id));
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->UserProperty("Tag"), "one:1");
+  EXPECT_EQ(again->FullName(), "Dan Diaz");
+  auto copy = again->Copy();
+  EXPECT_EQ(copy->UserProperty("Tag"), "one:1");
+  EXPECT_THROW(again->SetUserProperty("", "x"), HostError);
+}
+
+}  // namespace
+}  // namespace host::testing
