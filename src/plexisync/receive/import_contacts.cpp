@@ -9,6 +9,10 @@
 // / "No to All"), and an accepted contact replaces the local one as a new,
 // unread item that carries the same CorrID.
 #include <algorithm>
+#include <set>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,6 +28,7 @@
 #include "plexisync/send/contact_record.hpp"
 #include "plexisync/send/update_mail.hpp"
 #include "plexisync/storage/settings.hpp"
+#include "plexisync/storage/registry.hpp"
 #include "plexisync/storage/sharing_db.hpp"
 
 namespace plexisync {
@@ -66,17 +71,26 @@ platform::DateTime ArrivedDate(std::string_view lines, const platform::DateTime&
 
 std::string BoolText(bool b) { return b ? "True" : "False"; }
 
-// The contact of the folder that carries this apply token; null when none.
-std::shared_ptr<host::ContactItem> SavedForRecord(const std::shared_ptr<host::Folder>& folder,
-                                                  const std::string& token) {
+// The contacts of the folder that carry an apply token, by token.
+std::unordered_map<std::string, std::shared_ptr<host::ContactItem>> SavedByToken(
+    const std::shared_ptr<host::Folder>& folder) {
+  std::unordered_map<std::string, std::shared_ptr<host::ContactItem>> out;
   auto items = folder->Items();
   const int count = items->Count();
-  for (int i = count; i >= 1; --i) {  // newest last: look from the end
+  for (int i = 1; i <= count; ++i) {
     auto contact = std::dynamic_pointer_cast<host::ContactItem>(items->Item(i));
-    if (contact && contact->UserProperty(kApplyTokenProperty) == token) return contact;
+    if (!contact) continue;
+    std::string token = contact->UserProperty(kApplyTokenProperty);
+    if (!token.empty()) out[std::move(token)] = std::move(contact);
   }
-  return nullptr;
+  return out;
 }
+
+// Contacts new to the folder are recorded in batches of this many: their
+// identities, list entries and the mail's progress in one write of the key
+// store. Each is saved with its token first, so that a run that dies before
+// the write finds them and records them then.
+constexpr std::size_t kRecordBatch = 64;
 
 }  // namespace
 
@@ -95,18 +109,45 @@ void CReceiveMail::ImportContacts() {
                           "CReceiveMail_ImportContacts", "");
     }
 
-    // A mail finished by a later run starts at the record it was at.
+    // A mail finished by a later run starts at the record it was at; the
+    // contacts an earlier run saved for it and did not record are found by
+    // their tokens.
     const int first = Journal ? Journal->recordNext : 0;
     const int count = static_cast<int>(parts.records.size());
+    std::unordered_map<std::string, std::shared_ptr<host::ContactItem>> saved;
+    if (Journal && Journal->resumed) saved = SavedByToken(LocalFolder);
+
+    // Contacts new to the folder, saved and not yet recorded. No yield while
+    // there are some: nothing else may look for their identities meanwhile.
+    std::vector<std::pair<std::string, std::string>> batchMapping, batchList;  // new id -> CorrID, new id -> "1"
+    std::set<std::string> batchCorrIds;
+    int batchNext = first;
+    auto flush = [&] {
+      if (batchMapping.empty()) return;
+      ctx_.reg().Transact([&] {
+        Ensure_Key(ctx_, folderId);
+        if (!ctx_.reg().SetTextValues(MappingKeyPath(ctx_, folderId), batchMapping) ||
+            !ctx_.reg().SetTextValues(ListKeyPath(ctx_, folderId), batchList)) {
+          throw AddinError(kErrReplaceFailed, "The identities of the arrived contacts could not be recorded");
+        }
+        Journal->Put({{"RecordNext", std::to_string(batchNext)}, {"SavedID", ""}, {"OldID", ""}});
+      });
+      Journal->recordNext = batchNext;
+      batchMapping.clear();
+      batchList.clear();
+      batchCorrIds.clear();
+    };
+
     for (int index = first; index < count; ++index) {
       BlockPosition = index;
       const std::string_view record = parts.records[static_cast<std::size_t>(index)];
-      ctx_.DoEvents();
+      if (batchMapping.empty()) ctx_.DoEvents();
       const std::string corrId = RecordCorrId(record);
       if (corrId.empty()) {
         Append_error_record(ctx_, "A contact record without a proper CorrID was not applied: " +
                                       std::string(record.substr(0, std::min<std::size_t>(record.size(), kRecordHead))),
                             "CReceiveMail_ImportContacts", "");
+        if (!batchMapping.empty()) batchNext = index + 1;
         continue;
       }
       // The record's progress goes into the journal with the key-store
@@ -126,6 +167,9 @@ void CReceiveMail::ImportContacts() {
         }
       };
       const bool resumed = Journal && index == first;
+      // A record met again in the same batch is recorded first, so that it
+      // finds its counterpart.
+      if (batchCorrIds.count(corrId) != 0) flush();
 
       // An earlier run saved and recorded this record's contact and died
       // before its old copy was gone: that is finished, nothing is made anew.
@@ -147,9 +191,15 @@ void CReceiveMail::ImportContacts() {
       obsolete = false;
       std::string keptBody;
 
-      ctx_.DoEvents();
+      if (batchMapping.empty()) ctx_.DoEvents();
       const LocalCounterpart local = FindLocalCounterpart(ctx_, LocalFolder, folderId, corrId);
       oldLocalId = local.localId;
+      if (local.item || !local.dropped.empty()) {
+        // A replacement, a question or a stale entry: what is pending goes
+        // first, and this record is recorded on its own.
+        flush();
+        ctx_.DoEvents();
+      }
       if (local.item) {
         const platform::DateTime last = GMTTime(ctx_, Sender->LastUpdate);
         int* answer = &NewerAnswer;
@@ -172,24 +222,43 @@ void CReceiveMail::ImportContacts() {
         }
       }
 
-      ctx_.DoEvents();
+      if (batchMapping.empty()) ctx_.DoEvents();
       const bool create = obsolete ? Accepted(OlderAnswer) : Accepted(NewerAnswer);
-      if (!create) continue;
+      if (!create) {
+        if (batchMapping.empty()) continue;
+        batchNext = index + 1;
+        continue;
+      }
 
       // A contact saved for this record by a run that died before recording
       // it is taken as it is, not saved a second time.
       std::shared_ptr<host::ContactItem> made;
-      if (resumed) made = SavedForRecord(LocalFolder, Journal->Token(index));
+      if (Journal) {
+        const auto found = saved.find(Journal->Token(index));
+        if (found != saved.end()) made = found->second;
+      }
       if (!made) {
         made = std::dynamic_pointer_cast<host::ContactItem>(LocalFolder->Items()->Add(host::kContactItem));
         if (!made) throw AddinError(kErrReplaceFailed, "The new item is not a contact");
         TextToContact(ctx_, lines, made, keptBody);
         if (Journal) made->SetUserProperty(kApplyTokenProperty, Journal->Token(index));
       }
+      if (Journal && !local.item && local.dropped.empty()) {
+        // New to the folder: saved unread now, recorded with its batch.
+        made->SetUnRead(true);
+        made->Save();
+        batchMapping.emplace_back(made->EntryID(), corrId);
+        batchList.emplace_back(made->EntryID(), "1");
+        batchCorrIds.insert(corrId);
+        batchNext = index + 1;
+        if (batchMapping.size() >= kRecordBatch) flush();
+        continue;
+      }
       // With a local counterpart `create` means it was accepted: the new
       // contact takes its place, in the folder's list too.
       SaveReplacement(ctx_, LocalFolder, folderId, made, corrId, local, Sender->LastUpdate, progress);
     }
+    flush();
   } catch (...) {
     BlockFailure("CReceiveMail_ImportContacts", "Obsolete = " + BoolText(obsolete) + " res = " +
                                                     std::to_string(NewerAnswer) + " ores = " + std::to_string(OlderAnswer));

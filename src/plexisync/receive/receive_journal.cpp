@@ -3,9 +3,10 @@
 #include <charconv>
 #include <string_view>
 
+#include "platform/textfile.hpp"
 #include "plexisync/core/context.hpp"
+#include "plexisync/core/error_log.hpp"
 #include "plexisync/core/errors.hpp"
-#include "plexisync/core/variant.hpp"
 #include "plexisync/receive/receive_mail.hpp"
 #include "plexisync/storage/registry.hpp"
 #include "plexisync/storage/settings.hpp"
@@ -42,18 +43,21 @@ std::vector<std::string> ReceiveJournal::Unfinished(Context& ctx) {
 
 bool ReceiveJournal::Exists() const { return ctx_.reg().KeyExists(key_); }
 
+std::string ReceiveJournal::TextFile() const { return ctx_.InstallFile("receiving-" + mailId_ + ".pxs"); }
+
 void ReceiveJournal::Create(const std::string& text, const std::string& folderId, const std::string& folderPath,
                             const CSender& sender) {
+  // The text goes to a file of its own, forced to disk before the entry
+  // names it: a value of megabytes in the key store would weigh on every
+  // look-up of the keys beside it.
+  platform::WriteTextFile(TextFile(), text);
   CRegistry& reg = ctx_.reg();
   reg.Transact([&] {
     // A leftover of an earlier attempt at the same mail is replaced whole.
     if (reg.KeyExists(key_)) reg.DeleteKey(key_);
     if (!reg.CreateKey(key_)) throw AddinError(kErrComponentFailure, "The receiving entry could not be made");
-    // The text as bytes: whatever it holds comes back unchanged.
-    if (!reg.SetValue(key_, "Text", Bytes(text.begin(), text.end()), 3)) {
-      throw AddinError(kErrComponentFailure, "The update mail's text could not be kept");
-    }
-    Put({{"Folder", folderId},
+    Put({{"Length", std::to_string(text.size())},
+         {"Folder", folderId},
          {"Path", folderPath},
          {"SenderName", sender.Name},
          {"SenderEmail", sender.Email},
@@ -69,6 +73,7 @@ void ReceiveJournal::Create(const std::string& text, const std::string& folderId
          {"Failures", "0"},
          {"FailedAt", "-1"}});
   });
+  resumed = false;
   stage = kNothingDone;
   deleteNext = recordNext = 0;
   askedAt = failedAt = -1;
@@ -80,19 +85,18 @@ void ReceiveJournal::Create(const std::string& text, const std::string& folderId
 bool ReceiveJournal::Load(std::string& text, std::string& folderId, std::string& folderPath, CSender& sender) {
   CRegistry& reg = ctx_.reg();
   if (!reg.KeyExists(key_)) return false;
-  const Variant stored = reg.GetValue(key_, "Text", Variant());
-  const auto* bytes = std::get_if<Bytes>(&stored);
-  if (!bytes) return false;
-  text.assign(bytes->begin(), bytes->end());
-  std::string values[15];
-  const char* names[15] = {"Folder", "Path",       "SenderName", "SenderEmail", "SenderEntryID",
+  std::string values[16];
+  const char* names[16] = {"Folder", "Path",       "SenderName", "SenderEmail", "SenderEntryID",
                            "SenderLastUpdate", "Stage", "DeleteNext", "RecordNext", "AskedAt",
-                           "SavedID", "OldID",      "Answers",    "Failures",    "FailedAt"};
+                           "SavedID", "OldID",      "Answers",    "Failures",    "FailedAt", "Length"};
   for (const auto& [name, value] : reg.GetAllValueTexts(key_)) {
-    for (int i = 0; i < 15; ++i) {
+    for (int i = 0; i < 16; ++i) {
       if (name == names[i]) values[i] = value;
     }
   }
+  // The kept text, whole: a file cut short or gone is no copy of the mail.
+  if (!PassOver([&] { text = platform::ReadTextFile(TextFile()); })) return false;
+  if (std::to_string(text.size()) != values[15]) return false;
   folderId = values[0];
   folderPath = values[1];
   sender.Name = values[2];
@@ -114,6 +118,7 @@ bool ReceiveJournal::Load(std::string& text, std::string& folderId, std::string&
   deleteAnswer = ToInt(answers.substr(0, first), 0);
   newerAnswer = ToInt(answers.substr(first + 1, second - first - 1), 0);
   olderAnswer = ToInt(answers.substr(second + 1), 0);
+  resumed = true;
   failures = ToInt(values[13], 0);
   failedAt = ToInt(values[14], -1);
   return stage >= kNothingDone && stage <= kContactsDone && deleteNext >= 0 && recordNext >= 0;
@@ -135,6 +140,10 @@ void ReceiveJournal::Remove() {
   if (reg.KeyExists(key_) && !reg.DeleteKey(key_)) {
     throw AddinError(kErrComponentFailure, "The finished update mail's entry could not be removed");
   }
+}
+
+void ReceiveJournal::RemoveTextFile() {
+  PassOver([&] { platform::DeleteFile(TextFile()); });
 }
 
 bool ReceiveJournal::Failed(int position) {

@@ -1,9 +1,9 @@
 #pragma once
 // The durable state of an update mail that is being applied.
 //
-// Before an update mail leaves the Inbox its text, the local folder, the
-// sender as identified then and the reader's answers are written to the key
-// store. While the blocks are applied their progress goes there too, in the
+// Before an update mail leaves the Inbox its text is written to a file of
+// the add-in's (forced to disk), and the local folder, the sender as
+// identified then and the reader's answers to the key store. While the blocks are applied their progress goes there too, in the
 // same key-store writes that record what changed (a contact's identity, the
 // next record to apply, the answer just given), and the entry is removed in
 // the write that stamps the folder's members at the end. A run that is
@@ -59,6 +59,9 @@ class ReceiveJournal {
   // Reads the entry back; false when it is missing or not readable as one.
   bool Load(std::string& text, std::string& folderId, std::string& folderPath, CSender& sender);
 
+  // True when the entry was read back (an earlier run began the mail),
+  // false when this run made it.
+  bool resumed = false;
   // The progress as last written.
   int stage = kNothingDone;
   int deleteNext = 0;    // the deleted line to handle next
@@ -80,6 +83,10 @@ class ReceiveJournal {
   void PutAnswers(std::vector<std::pair<std::string, std::string>> values);
   // Removes the entry; part of the caller's transaction when there is one.
   void Remove();
+  // Deletes the file that holds the mail's text (once the entry is gone).
+  void RemoveTextFile();
+  // That file, in the installation folder.
+  std::string TextFile() const;
 
   // The token a contact saved for record `index` carries.
   std::string Token(int index) const { return mailId_ + ":" + std::to_string(index); }

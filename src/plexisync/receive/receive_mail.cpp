@@ -282,6 +282,7 @@ bool CReceiveMail::ApplyBlocks(ReceiveJournal& journal) {
     Set_LastUpdates(ctx_, folderId);
     journal.Remove();
   });
+  journal.RemoveTextFile();
   return true;
 }
 
@@ -317,9 +318,11 @@ void FinishMail(Context& ctx, const std::string& mailId) {
   std::string folderId;
   std::string path;
   if (!journal.Load(reader.Text, folderId, path, *sender)) {
-    Append_error_record(ctx, "The kept state of update mail " + mailId + " could not be read; it was dropped",
+    Append_error_record(ctx, "The kept copy of update mail " + mailId + " (" + journal.TextFile() +
+                                 ") is missing or damaged; the mail was dropped",
                         "Finish_Receiving", "");
     journal.Remove();
+    journal.RemoveTextFile();
     return;
   }
   // The mail itself, should the run that kept it have died before removing it.
@@ -341,6 +344,7 @@ void FinishMail(Context& ctx, const std::string& mailId) {
       Append_error_record(ctx, "The folder " + path + " of update mail " + mailId + " is gone; the mail was dropped",
                           "Finish_Receiving", "");
       journal.Remove();
+      journal.RemoveTextFile();
       return;
     }
     journal.Put({{"Folder", folder->EntryID()}});
