@@ -19,7 +19,8 @@
 // create, share, the first send-receives) and through the client's object
 // model for the 5,000 contacts (5,000 `contact add` commands would take
 // minutes). Every round checks its outcome and stops the run when it is not
-// what the round stands for.
+// what the round stands for. With ONE_CONTACT_BENCH_HOME set, the prepared
+// profiles are kept there for the next run.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -169,18 +170,28 @@ class Home {
 
  private:
   Home() {
-    std::string tmpl = (fs::temp_directory_path() / "one-contact-bench-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    dir_ = tmpl;
+    // ONE_CONTACT_BENCH_HOME names a folder that is kept: prepared by the
+    // first run, taken as it is by the next ones (the setup takes minutes).
+    if (const char* keep = std::getenv("ONE_CONTACT_BENCH_HOME"); keep && *keep) {
+      dir_ = keep;
+      keep_ = true;
+      fs::create_directories(dir_);
+    } else {
+      std::string tmpl = (fs::temp_directory_path() / "one-contact-bench-XXXXXX").string();
+      if (!::mkdtemp(tmpl.data())) std::abort();
+      dir_ = tmpl;
+    }
     ::setenv("PLEXISYNC_HOME", dir_.c_str(), 1);
     ::unsetenv("PLEXISYNC_PROFILE");
     try {
-      SetUp();
+      if (!keep_ || !fs::exists(dir_ / "prepared")) SetUp();
+      if (keep_) std::ofstream(dir_ / "prepared") << "ready\n";
     } catch (const std::exception& e) {
       error_ = std::string("setup failed: ") + e.what();
     }
   }
   ~Home() {
+    if (keep_) return;
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
@@ -248,6 +259,7 @@ class Home {
   }
 
   fs::path dir_;
+  bool keep_ = false;
   std::string error_;
   int round_ = 0;
   std::chrono::system_clock::time_point lastOwnerSend_ = std::chrono::system_clock::now();

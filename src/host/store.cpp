@@ -95,12 +95,251 @@ std::string PropsToJson(const ItemRecord& r) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// A reader of the properties as PropsToJson writes them: one object of
+// names with strings, integers and booleans, and the user properties as an
+// object of strings. Every store open reads every item's properties, so
+// this reads them in one pass, straight into the item's list, without
+// building a document first. Anything it does not take exactly as the
+// general JSON reader would (an escape \uXXXX, a fraction or an exponent,
+// a null, an array, a name given twice, malformed text) makes it give up;
+// the general reader then reads the whole text, so what an item holds
+// never depends on which reader read it.
+class FastPropsReader {
+ public:
+  FastPropsReader(const PropertySchema& schema, std::string_view text) : schema_(schema), p_(text.data()),
+                                                                         end_(text.data() + text.size()) {}
+
+  // False when the text needs the general reader; `out` and `userProps`
+  // are then to be thrown away.
+  bool Read(PropList& out, std::map<std::string, std::string>& userProps) {
+    std::vector<bool> seen(schema_.Size(), false);
+    bool userSeen = false;
+    Space();
+    if (!Take('{')) return false;
+    Space();
+    if (Take('}')) return AtEnd();
+    std::string name;
+    for (;;) {
+      if (!String(name)) return false;
+      Space();
+      if (!Take(':')) return false;
+      Space();
+      if (name == kUserPropertiesKey) {
+        if (userSeen || !UserProperties(userProps)) return false;
+        userSeen = true;
+      } else {
+        const auto index = schema_.IndexOf(name);
+        // A value of a name given twice: the general reader keeps the last.
+        if (index && seen[*index]) return false;
+        if (index) seen[*index] = true;
+        Scalar value;
+        if (!Value(value)) return false;
+        if (index) {
+          const PropertyDef& def = schema_.At(*index);
+          if (!def.intrinsic) {
+            if (auto v = Fit(def, value)) SetStoredValue(out, *index, std::move(*v), def.defaultValue);
+          }
+        }
+      }
+      Space();
+      if (Take('}')) return AtEnd();
+      if (!Take(',')) return false;
+      Space();
+    }
+  }
+
+ private:
+  // A value as read: a string, an integer or a boolean.
+  struct Scalar {
+    enum class Kind { kText, kInteger, kFlag } kind = Kind::kText;
+    std::string text;
+    std::int64_t integer = 0;
+    bool flag = false;
+  };
+
+  // The value as the property's type takes it (dates and numbers in
+  // range); nothing when it does not fit, and the property is passed over.
+  static std::optional<Variant> Fit(const PropertyDef& def, Scalar& value) {
+    switch (def.type) {
+      case PropType::kText:
+        if (value.kind != Scalar::Kind::kText) return std::nullopt;
+        return Variant(std::move(value.text));
+      case PropType::kDate:
+        if (value.kind != Scalar::Kind::kInteger || !PlausibleSeconds(value.integer)) return std::nullopt;
+        return Variant(platform::DateTime::FromSecondsSinceZero(value.integer));
+      case PropType::kNumber:
+        if (value.kind != Scalar::Kind::kInteger || value.integer < std::numeric_limits<std::int32_t>::min() ||
+            value.integer > std::numeric_limits<std::int32_t>::max()) {
+          return std::nullopt;
+        }
+        return Variant(static_cast<std::int32_t>(value.integer));
+      case PropType::kFlag:
+        if (value.kind != Scalar::Kind::kFlag) return std::nullopt;
+        return Variant(value.flag);
+    }
+    return std::nullopt;
+  }
+
+  // A string, an integer or a boolean; false for anything else, which is
+  // left to the general reader.
+  bool Value(Scalar& value) {
+    if (p_ == end_) return false;
+    const char c = *p_;
+    if (c == '"') {
+      value.kind = Scalar::Kind::kText;
+      return String(value.text);
+    }
+    value.kind = Scalar::Kind::kFlag;
+    if (c == 't') return value.flag = true, Word("true");
+    if (c == 'f') return value.flag = false, Word("false");
+    value.kind = Scalar::Kind::kInteger;
+    return Integer(value.integer);
+  }
+
+  bool UserProperties(std::map<std::string, std::string>& userProps) {
+    if (!Take('{')) return false;
+    Space();
+    if (Take('}')) return true;
+    std::string name, value;
+    for (;;) {
+      if (!String(name)) return false;
+      Space();
+      if (!Take(':')) return false;
+      Space();
+      // Only strings are user properties; anything else, or a name given
+      // twice, goes to the general reader.
+      if (!String(value)) return false;
+      if (!userProps.emplace(name, value).second) return false;
+      Space();
+      if (Take('}')) return true;
+      if (!Take(',')) return false;
+      Space();
+    }
+  }
+
+  // An integer as the general reader takes one: an optional minus, no
+  // leading zero, no fraction or exponent, within int64.
+  bool Integer(std::int64_t& n) {
+    bool negative = false;
+    if (p_ != end_ && *p_ == '-') {
+      negative = true;
+      ++p_;
+    }
+    if (p_ == end_ || *p_ < '0' || *p_ > '9') return false;
+    if (*p_ == '0' && p_ + 1 != end_ && p_[1] >= '0' && p_[1] <= '9') return false;
+    std::uint64_t u = 0;
+    while (p_ != end_ && *p_ >= '0' && *p_ <= '9') {
+      const unsigned digit = static_cast<unsigned>(*p_ - '0');
+      if (u > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
+      u = u * 10 + digit;
+      ++p_;
+    }
+    if (p_ != end_ && (*p_ == '.' || *p_ == 'e' || *p_ == 'E')) return false;
+    constexpr std::uint64_t kMaxPositive = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (negative) {
+      if (u > kMaxPositive + 1) return false;
+      n = u == kMaxPositive + 1 ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(u);
+    } else {
+      if (u > kMaxPositive) return false;
+      n = static_cast<std::int64_t>(u);
+    }
+    return true;
+  }
+
+  // A string without \u escapes, in well-formed UTF-8.
+  bool String(std::string& out) {
+    out.clear();
+    if (!Take('"')) return false;
+    for (;;) {
+      const char* run = p_;
+      while (p_ != end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20 &&
+             static_cast<unsigned char>(*p_) < 0x80) {
+        ++p_;
+      }
+      out.append(run, p_);
+      if (p_ == end_) return false;
+      const unsigned char c = static_cast<unsigned char>(*p_);
+      if (c == '"') {
+        ++p_;
+        return true;
+      }
+      if (c < 0x20) return false;
+      if (c == '\\') {
+        if (++p_ == end_) return false;
+        switch (*p_) {
+          case '"': out += '"'; break;
+          case '\\': out += '\\'; break;
+          case '/': out += '/'; break;
+          case 'b': out += '\b'; break;
+          case 'f': out += '\f'; break;
+          case 'n': out += '\n'; break;
+          case 'r': out += '\r'; break;
+          case 't': out += '\t'; break;
+          default: return false;
+        }
+        ++p_;
+        continue;
+      }
+      const std::size_t n = Utf8Length();
+      if (n == 0) return false;
+      out.append(p_, n);
+      p_ += n;
+    }
+  }
+
+  // The length of the well-formed UTF-8 sequence at p_ (RFC 3629), 0 when
+  // there is none.
+  std::size_t Utf8Length() const {
+    const auto at = [&](std::size_t i) -> unsigned {
+      return p_ + i < end_ ? static_cast<unsigned char>(p_[i]) : 0u;
+    };
+    const auto cont = [&](std::size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) {
+      const unsigned b = at(i);
+      return b >= lo && b <= hi;
+    };
+    const unsigned c = at(0);
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c == 0xE0) return cont(1, 0xA0, 0xBF) && cont(2) ? 3 : 0;
+    if ((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) return cont(1) && cont(2) ? 3 : 0;
+    if (c == 0xED) return cont(1, 0x80, 0x9F) && cont(2) ? 3 : 0;
+    if (c == 0xF0) return cont(1, 0x90, 0xBF) && cont(2) && cont(3) ? 4 : 0;
+    if (c >= 0xF1 && c <= 0xF3) return cont(1) && cont(2) && cont(3) ? 4 : 0;
+    if (c == 0xF4) return cont(1, 0x80, 0x8F) && cont(2) && cont(3) ? 4 : 0;
+    return 0;
+  }
+
+  bool Word(std::string_view w) {
+    if (static_cast<std::size_t>(end_ - p_) < w.size() || std::string_view(p_, w.size()) != w) return false;
+    p_ += w.size();
+    return true;
+  }
+  bool Take(char c) {
+    if (p_ == end_ || *p_ != c) return false;
+    ++p_;
+    return true;
+  }
+  void Space() {
+    while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+  }
+  bool AtEnd() {
+    Space();
+    return p_ == end_;
+  }
+
+  const PropertySchema& schema_;
+  const char* p_;
+  const char* end_;
+};
+
 // Reads the stored properties, keeping only names the schema knows with
 // values of the right type; anything else in the file is passed over.
 PropList PropsFromJson(ItemKind kind, const std::string& text, std::map<std::string, std::string>& userProps) {
   PropList out;
   userProps.clear();
   if (text.empty()) return out;
+  if (FastPropsReader(SchemaOf(kind), text).Read(out, userProps)) return out;
+  out.clear();
+  userProps.clear();
   nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
   if (!j.is_object()) return out;
   const PropertySchema& schema = SchemaOf(kind);

@@ -354,5 +354,80 @@ TEST_F(ArrivedTest, OlderStoreFilesGetTheKeysOnOpen) {
   EXPECT_TRUE(OpenStore("old.pst")->HasArrived("key"));
 }
 
+using StoredPropertiesTest = StoreFileTest;
+
+// What an item's properties read back as after the store is opened again:
+// the texts the store writes, and texts written into the file by hand that
+// the quick reader of the properties leaves to the general JSON reader.
+TEST_F(StoredPropertiesTest, PropertiesReadBackAsWrittenWhicheverReaderTakesThem) {
+  std::uint32_t written = 0, contacts = 0;
+  const auto& schema = detail::SchemaOf(detail::ItemKind::kContact);
+  auto set = [&](ItemRecord& r, const char* name, Variant v) {
+    const auto index = *schema.IndexOf(name);
+    detail::SetStoredValue(r.props, index, std::move(v), schema.At(index).defaultValue);
+  };
+  ItemRecord r = Contact(0, "Quote \" back\\slash / tab\t line\r\n ctrl\x01 \xC5\xBD" "emait\xC4\x97 \xF0\x9F\x98\x80");
+  {
+    auto s = OpenStore("props.pst");
+    contacts = s->FolderByRole(FolderRole::kContacts);
+    r.folder = contacts;
+    set(r, "Birthday", platform::DateTime::FromSecondsSinceZero(3600LL * 24 * 40000));
+    set(r, "Gender", std::int32_t{2});
+    set(r, "Journal", true);
+    set(r, "Body", std::string());
+    r.userProps = {{"Plexisync CorrID", "ABC\"\\\x02"}, {"Empty", ""}};
+    written = s->InsertItem(ItemRecord(r));
+  }
+  {
+    auto s = OpenStore("props.pst");
+    const ItemRecord* back = s->Item(written);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->props, r.props);
+    EXPECT_EQ(back->userProps, r.userProps);
+  }
+
+  // Texts written by hand, and the full name each gives ("" for none).
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"({"FullName":"Plain"})", "Plain"},
+      {" { \"FullName\" : \"Spaced\" , \"Gender\" : 1 } ", "Spaced"},
+      {R"({"FullName":"A","FullName":"B"})", "B"},
+      // Names are taken without case, the last one in the order of names.
+      {R"({"FullName":"A","fullname":"B"})", "B"},
+      {R"({"FullName":"\u00e9t\u00e9"})", "\xC3\xA9t\xC3\xA9"},
+      {R"({"FullName":"N","Gender":1.5,"Birthday":null})", "N"},
+      {R"({"FullName":"trailing"} x)", ""},
+      {"{\"FullName\":\"bad \xFF\"}", ""},
+      {"{\"FullName\":\"raw\x01\"}", ""},
+      {R"({"FullName":5})", ""},
+      {R"({"FullName":"U","UserProperties":{"k":1,"j":"v"}})", "U"},
+      {R"({"FullName":"Deep","Other":{"x":[1,2]}})", "Deep"},
+      {R"({"FullName":"Big","Gender":99999999999999999999})", "Big"},
+      {R"(["FullName","array"])", ""},
+  };
+  std::vector<std::uint32_t> numbers;
+  {
+    auto s = OpenStore("props.pst");
+    for (std::size_t i = 0; i < cases.size(); ++i) numbers.push_back(s->InsertItem(Contact(contacts, "x")));
+  }
+  {
+    platform::sqlite::Connection db(dir_ / "props.pst", SQLITE_OPEN_READWRITE);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      platform::sqlite::Statement st(db, "UPDATE items SET props=? WHERE number=?");
+      st.BindText(1, cases[i].first).BindInt64(2, numbers[i]).Run();
+    }
+  }
+  auto s = OpenStore("props.pst");
+  const auto fullName = *schema.IndexOf("FullName");
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].first);
+    const ItemRecord* item = s->Item(numbers[i]);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(std::get<std::string>(detail::StoredValue(item->props, fullName, std::string())), cases[i].second);
+  }
+  // The user property of a kind other than text is passed over.
+  const auto& user = s->Item(numbers[10])->userProps;
+  EXPECT_EQ(user, (std::map<std::string, std::string>{{"j", "v"}}));
+}
+
 }  // namespace
 }  // namespace host::testing
