@@ -301,7 +301,8 @@ TEST_F(ShareCliTest, AnAnswerThatFitsNoChoiceEndsTheCommandAndChangesNothing) {
   // The recipients' last updates by name.
   auto stamps = [this] {
     std::map<std::string, json> byName;
-    for (const auto& m : Members()["recipients"]) byName[m["name"].get<std::string>()] = m["lastUpdate"];
+    const json members = Members();
+    for (const auto& m : members["recipients"]) byName[m["name"].get<std::string>()] = m["lastUpdate"];
     return byName;
   };
   const auto stamped = stamps();

@@ -207,7 +207,7 @@ void fexp::exploreris_Close() {
 
 fExps::fExps(Context& ctx) : ctx_(ctx) {
   UpdateAll = [&ctx](bool showProgress) { Update_All_Click(ctx, showProgress); };
-  FinishReceiving = [&ctx] { Finish_Receiving(ctx); };
+  FinishReceiving = [&ctx] { Proceed_Inbox_AtSyncStart(ctx); };
   RefreshUpdateButtons = [&ctx] {
     auto explorers = ctx.app().Explorers();
     const int count = explorers->Count();

@@ -98,7 +98,10 @@ class fExps {
   // nothing.
   std::function<void(bool showProgress)> UpdateAll;
   // Run at the start of every send/receive the person starts, before Update
-  // All: finishes the update mails an earlier run did not finish applying.
+  // All: the Inbox scan, which first finishes the update mails an earlier
+  // run did not finish applying, then takes the update mails still in the
+  // Inbox (such as one that arrived just before the client was killed, whose
+  // arrival event never ran).
   std::function<void()> FinishReceiving;
   // Recomputes the Update button and menu item of every explorer window
   // (Refresh_Update_Buttons). Filled by the toolbar once it carries those

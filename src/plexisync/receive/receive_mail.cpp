@@ -88,16 +88,31 @@ void FinishMail(Context& ctx, const std::string& mailId);
 
 // ---- the Inbox scan ----
 
-void Proceed_Inbox(Context& ctx) {
+namespace {
+
+// The update mails (by entry id) that stayed in the Inbox after a scan,
+// kept as values of the receiving key: the scan at the start of a
+// send/receive leaves them to the scans that new arrivals start, as the
+// client always did, instead of logging the same failure at every
+// send/receive.
+std::string StayedKey() { return std::string(kProductKey) + kReceivingKey; }
+
+void ProceedInbox(Context& ctx, bool atSyncStart) {
   Protect(ctx, "Proceed_Inbox", [&] {
     // Mails an earlier run began first: they arrived before anything new.
     Finish_Receiving(ctx);
+    CRegistry& reg = ctx.reg();
+    std::set<std::string> stayedBefore;
+    if (atSyncStart && reg.KeyExists(StayedKey())) {
+      for (auto& name : reg.GetAllValueNames(StayedKey())) stayedBefore.insert(std::move(name));
+    }
     // A mail that stays in the Inbox (its folder cannot be found, its
     // attachment cannot be read) is found by every scan: the scan is
     // repeated only while the one before removed a mail, so it ends.
     // Within one run a mail that stayed is not read again: it would only
     // stay again, and log the same failure twice.
     std::set<std::string> stayed;
+    std::set<std::string> inInbox;
     bool removedOne = true;
     while (removedOne) {
       removedOne = false;
@@ -116,7 +131,8 @@ void Proceed_Inbox(Context& ctx) {
         // have taken it already.
         std::string entryId;
         if (!PassOver([&] { entryId = mail->EntryID(); })) continue;
-        if (stayed.count(entryId) != 0) continue;
+        inInbox.insert(entryId);
+        if (stayed.count(entryId) != 0 || stayedBefore.count(entryId) != 0) continue;
         if (!StillInInbox(ctx, entryId, inboxId)) continue;
         if (Get_DontReceive(ctx)) {
           Purge_Item(ctx, mail);
@@ -130,8 +146,27 @@ void Proceed_Inbox(Context& ctx) {
         }
       }
     }
+    // The list follows the Inbox: what stayed now is on it, what left the
+    // Inbox is not.
+    PassOver([&] {
+      for (const auto& id : stayed) reg.SetValue(StayedKey(), id, std::string("1"), 1);
+      for (const auto& id : stayedBefore) {
+        if (inInbox.count(id) == 0) reg.DeleteValue(StayedKey(), id);
+      }
+      if (!atSyncStart && reg.KeyExists(StayedKey())) {
+        for (const auto& id : reg.GetAllValueNames(StayedKey())) {
+          if (inInbox.count(id) != 0 && stayed.count(id) == 0) reg.DeleteValue(StayedKey(), id);
+        }
+      }
+    });
   });
 }
+
+}  // namespace
+
+void Proceed_Inbox(Context& ctx) { ProceedInbox(ctx, false); }
+
+void Proceed_Inbox_AtSyncStart(Context& ctx) { ProceedInbox(ctx, true); }
 
 void Receive_Updates(Context& ctx, const std::shared_ptr<host::MailItem>& mail) {
   Protect(ctx, "Receive_Updates", [&] {

@@ -30,6 +30,10 @@ inline constexpr std::size_t kMaxAttachmentBytes = 64u * 1024u * 1024u;
 // subject kUpdateMailSubject), repeated while a scan removed a mail. Logs
 // under "Proceed_Inbox".
 void Proceed_Inbox(Context& ctx);
+// The scan at the start of a send/receive the person starts: it also takes
+// the update mails left in the Inbox by a client that was killed before it
+// handled them, and passes over those that stayed after an earlier scan.
+void Proceed_Inbox_AtSyncStart(Context& ctx);
 
 // Finishes the update mails whose apply an earlier run began and did not
 // end (killed, or stopped by a failure such as a full disk), from the state
