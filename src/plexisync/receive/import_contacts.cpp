@@ -137,128 +137,136 @@ void CReceiveMail::ImportContacts() {
       batchList.clear();
       batchCorrIds.clear();
     };
+    // After a failure the contacts saved before the failing record are
+    // recorded all the same, whatever becomes of that record.
+    try {
 
-    for (int index = first; index < count; ++index) {
-      BlockPosition = index;
-      const std::string_view record = parts.records[static_cast<std::size_t>(index)];
-      if (batchMapping.empty()) ctx_.DoEvents();
-      const std::string corrId = RecordCorrId(record);
-      if (corrId.empty()) {
-        Append_error_record(ctx_, "A contact record without a proper CorrID was not applied: " +
-                                      std::string(record.substr(0, std::min<std::size_t>(record.size(), kRecordHead))),
-                            "CReceiveMail_ImportContacts", "");
-        if (!batchMapping.empty()) batchNext = index + 1;
-        continue;
-      }
-      // The record's progress goes into the journal with the key-store
-      // writes of its replacement.
-      std::string oldLocalId;
-      const ReplacementRecord progress = [&](const std::string& newId, bool finished) {
-        if (!Journal) return;
-        if (finished) {
-          Journal->Put({{"RecordNext", std::to_string(index + 1)}, {"SavedID", ""}, {"OldID", ""}});
-          Journal->recordNext = index + 1;
-          Journal->savedId.clear();
-          Journal->oldId.clear();
-        } else {
-          Journal->Put({{"SavedID", newId}, {"OldID", oldLocalId}});
-          Journal->savedId = newId;
-          Journal->oldId = oldLocalId;
-        }
-      };
-      const bool resumed = Journal && index == first;
-      // A record met again in the same batch is recorded first, so that it
-      // finds its counterpart.
-      if (batchCorrIds.count(corrId) != 0) flush();
-
-      // An earlier run saved and recorded this record's contact and died
-      // before its old copy was gone: that is finished, nothing is made anew.
-      if (resumed && !Journal->savedId.empty()) {
-        if (const auto saved = ContactInFolder(ctx_, LocalFolder, Journal->savedId)) {
-          LocalCounterpart old;
-          old.localId = oldLocalId = Journal->oldId;
-          old.item = ContactInFolder(ctx_, LocalFolder, old.localId);
-          FinishReplacement(ctx_, LocalFolder, folderId, saved, corrId, old, Sender->LastUpdate, progress);
+      for (int index = first; index < count; ++index) {
+        BlockPosition = index;
+        const std::string_view record = parts.records[static_cast<std::size_t>(index)];
+        if (batchMapping.empty()) ctx_.DoEvents();
+        const std::string corrId = RecordCorrId(record);
+        if (corrId.empty()) {
+          Append_error_record(ctx_, "A contact record without a proper CorrID was not applied: " +
+                                        std::string(record.substr(
+                                            0, std::min<std::size_t>(record.size(), kRecordHead))),
+                              "CReceiveMail_ImportContacts", "");
+          if (!batchMapping.empty()) batchNext = index + 1;
           continue;
         }
-        // Taken back after a failure: the record is applied afresh.
-      }
-      const std::string lines(record.substr(kRecordHead));
+        // The record's progress goes into the journal with the key-store
+        // writes of its replacement.
+        std::string oldLocalId;
+        const ReplacementRecord progress = [&](const std::string& newId, bool finished) {
+          if (!Journal) return;
+          if (finished) {
+            Journal->Put({{"RecordNext", std::to_string(index + 1)}, {"SavedID", ""}, {"OldID", ""}});
+            Journal->recordNext = index + 1;
+            Journal->savedId.clear();
+            Journal->oldId.clear();
+          } else {
+            Journal->Put({{"SavedID", newId}, {"OldID", oldLocalId}});
+            Journal->savedId = newId;
+            Journal->oldId = oldLocalId;
+          }
+        };
+        const bool resumed = Journal && index == first;
+        // A record met again in the same batch is recorded first, so that it
+        // finds its counterpart.
+        if (batchCorrIds.count(corrId) != 0) flush();
 
-      const platform::DateTime arrived = ArrivedDate(lines, GMTTime(ctx_, ctx_.Now()));
-      if (NewerAnswer == 0) NewerAnswer = kAnswerYes;
-      if (OlderAnswer == 0) OlderAnswer = kAnswerYes;
-      obsolete = false;
-      std::string keptBody;
-
-      if (batchMapping.empty()) ctx_.DoEvents();
-      const LocalCounterpart local = FindLocalCounterpart(ctx_, LocalFolder, folderId, corrId);
-      oldLocalId = local.localId;
-      if (local.item || !local.dropped.empty()) {
-        // A replacement, a question or a stale entry: what is pending goes
-        // first, and this record is recorded on its own.
-        flush();
-        ctx_.DoEvents();
-      }
-      if (local.item) {
-        const platform::DateTime last = GMTTime(ctx_, Sender->LastUpdate);
-        int* answer = &NewerAnswer;
-        const char* opening = "Arrived changes for the ";
-        if (!(arrived > last)) {
-          obsolete = true;
-          answer = &OlderAnswer;
-          opening = "Arrived apparently obsolete changes for the ";
+        // An earlier run saved and recorded this record's contact and died
+        // before its old copy was gone: that is finished, nothing is made anew.
+        if (resumed && !Journal->savedId.empty()) {
+          if (const auto saved = ContactInFolder(ctx_, LocalFolder, Journal->savedId)) {
+            LocalCounterpart old;
+            old.localId = oldLocalId = Journal->oldId;
+            old.item = ContactInFolder(ctx_, LocalFolder, old.localId);
+            FinishReplacement(ctx_, LocalFolder, folderId, saved, corrId, old, Sender->LastUpdate, progress);
+            continue;
+          }
+          // Taken back after a failure: the record is applied afresh.
         }
-        const int position = ReceiveJournal::Position(ReceiveJournal::kContactsDone, index);
-        const bool answered = Journal && Journal->askedAt == position;
-        if (!answered && AsksAgain(*answer)) {
-          *answer = AskKlausimas(ctx_, opening + local.item->FullName() + " contact. Do you want to accept changes?");
-          // Kept before it is acted on: a later run does not ask again.
-          if (Journal) Journal->askedAt = position;
-          KeepAnswers({{"AskedAt", std::to_string(position)}, {"RecordNext", std::to_string(index)}});
-        }
-        if (Accepted(*answer)) {
-          keptBody = local.item->Body();
-        }
-      }
+        const std::string lines(record.substr(kRecordHead));
 
-      if (batchMapping.empty()) ctx_.DoEvents();
-      const bool create = obsolete ? Accepted(OlderAnswer) : Accepted(NewerAnswer);
-      if (!create) {
-        if (batchMapping.empty()) continue;
-        batchNext = index + 1;
-        continue;
-      }
+        const platform::DateTime arrived = ArrivedDate(lines, GMTTime(ctx_, ctx_.Now()));
+        if (NewerAnswer == 0) NewerAnswer = kAnswerYes;
+        if (OlderAnswer == 0) OlderAnswer = kAnswerYes;
+        obsolete = false;
+        std::string keptBody;
 
-      // A contact saved for this record by a run that died before recording
-      // it is taken as it is, not saved a second time.
-      std::shared_ptr<host::ContactItem> made;
-      if (Journal) {
-        const auto found = saved.find(Journal->Token(index));
-        if (found != saved.end()) made = found->second;
+        if (batchMapping.empty()) ctx_.DoEvents();
+        const LocalCounterpart local = FindLocalCounterpart(ctx_, LocalFolder, folderId, corrId);
+        oldLocalId = local.localId;
+        if (local.item || !local.dropped.empty()) {
+          // A replacement, a question or a stale entry: what is pending goes
+          // first, and this record is recorded on its own.
+          flush();
+          ctx_.DoEvents();
+        }
+        if (local.item) {
+          const platform::DateTime last = GMTTime(ctx_, Sender->LastUpdate);
+          int* answer = &NewerAnswer;
+          const char* opening = "Arrived changes for the ";
+          if (!(arrived > last)) {
+            obsolete = true;
+            answer = &OlderAnswer;
+            opening = "Arrived apparently obsolete changes for the ";
+          }
+          const int position = ReceiveJournal::Position(ReceiveJournal::kContactsDone, index);
+          const bool answered = Journal && Journal->askedAt == position;
+          if (!answered && AsksAgain(*answer)) {
+            *answer = AskKlausimas(ctx_, opening + local.item->FullName() + " contact. Do you want to accept changes?");
+            // Kept before it is acted on: a later run does not ask again.
+            if (Journal) Journal->askedAt = position;
+            KeepAnswers({{"AskedAt", std::to_string(position)}, {"RecordNext", std::to_string(index)}});
+          }
+          if (Accepted(*answer)) {
+            keptBody = local.item->Body();
+          }
+        }
+
+        if (batchMapping.empty()) ctx_.DoEvents();
+        const bool create = obsolete ? Accepted(OlderAnswer) : Accepted(NewerAnswer);
+        if (!create) {
+          if (batchMapping.empty()) continue;
+          batchNext = index + 1;
+          continue;
+        }
+
+        // A contact saved for this record by a run that died before recording
+        // it is taken as it is, not saved a second time.
+        std::shared_ptr<host::ContactItem> made;
+        if (Journal) {
+          const auto found = saved.find(Journal->Token(index));
+          if (found != saved.end()) made = found->second;
+        }
+        if (!made) {
+          made = std::dynamic_pointer_cast<host::ContactItem>(LocalFolder->Items()->Add(host::kContactItem));
+          if (!made) throw AddinError(kErrReplaceFailed, "The new item is not a contact");
+          TextToContact(ctx_, lines, made, keptBody);
+          if (Journal) made->SetUserProperty(kApplyTokenProperty, Journal->Token(index));
+        }
+        if (Journal && !local.item && local.dropped.empty()) {
+          // New to the folder: saved unread now, recorded with its batch.
+          made->SetUnRead(true);
+          made->Save();
+          batchMapping.emplace_back(made->EntryID(), corrId);
+          batchList.emplace_back(made->EntryID(), "1");
+          batchCorrIds.insert(corrId);
+          batchNext = index + 1;
+          if (batchMapping.size() >= kRecordBatch) flush();
+          continue;
+        }
+        // With a local counterpart `create` means it was accepted: the new
+        // contact takes its place, in the folder's list too.
+        SaveReplacement(ctx_, LocalFolder, folderId, made, corrId, local, Sender->LastUpdate, progress);
       }
-      if (!made) {
-        made = std::dynamic_pointer_cast<host::ContactItem>(LocalFolder->Items()->Add(host::kContactItem));
-        if (!made) throw AddinError(kErrReplaceFailed, "The new item is not a contact");
-        TextToContact(ctx_, lines, made, keptBody);
-        if (Journal) made->SetUserProperty(kApplyTokenProperty, Journal->Token(index));
-      }
-      if (Journal && !local.item && local.dropped.empty()) {
-        // New to the folder: saved unread now, recorded with its batch.
-        made->SetUnRead(true);
-        made->Save();
-        batchMapping.emplace_back(made->EntryID(), corrId);
-        batchList.emplace_back(made->EntryID(), "1");
-        batchCorrIds.insert(corrId);
-        batchNext = index + 1;
-        if (batchMapping.size() >= kRecordBatch) flush();
-        continue;
-      }
-      // With a local counterpart `create` means it was accepted: the new
-      // contact takes its place, in the folder's list too.
-      SaveReplacement(ctx_, LocalFolder, folderId, made, corrId, local, Sender->LastUpdate, progress);
+      flush();
+    } catch (...) {
+      PassOver(flush);
+      throw;
     }
-    flush();
   } catch (...) {
     BlockFailure("CReceiveMail_ImportContacts", "Obsolete = " + BoolText(obsolete) + " res = " +
                                                     std::to_string(NewerAnswer) + " ores = " + std::to_string(OlderAnswer));
