@@ -15,8 +15,6 @@ namespace plexisync {
 
 namespace {
 
-std::string ParentKey() { return std::string(kProductKey) + kReceivingKey; }
-
 int ToInt(const std::string& text, int fallback) {
   int value = fallback;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -31,12 +29,14 @@ std::string AnswersText(int d, int n, int o) {
 
 }  // namespace
 
+std::string ReceiveJournal::ReceivingKeyPath() { return std::string(kProductKey) + kReceivingKey; }
+
 ReceiveJournal::ReceiveJournal(Context& ctx, std::string mailId)
-    : ctx_(ctx), mailId_(std::move(mailId)), key_(ParentKey() + "\\" + mailId_) {}
+    : ctx_(ctx), mailId_(std::move(mailId)), key_(ReceivingKeyPath() + "\\" + mailId_) {}
 
 std::vector<std::string> ReceiveJournal::Unfinished(Context& ctx) {
   CRegistry& reg = ctx.reg();
-  const std::string parent = ParentKey();
+  const std::string parent = ReceivingKeyPath();
   if (!reg.KeyExists(parent)) return {};
   return reg.GetAllSubKeys(parent);
 }

@@ -44,6 +44,9 @@ class ReceiveJournal {
   // The entry of the mail with this entry id; nothing is read or written.
   ReceiveJournal(Context& ctx, std::string mailId);
 
+  // The key that holds the entries (kReceivingKey below the product key).
+  static std::string ReceivingKeyPath();
+
   // The mails whose entries are in the key store, in enumeration order.
   static std::vector<std::string> Unfinished(Context& ctx);
 

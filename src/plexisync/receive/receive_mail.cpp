@@ -95,7 +95,7 @@ namespace {
 // send/receive leaves them to the scans that new arrivals start, as the
 // client always did, instead of logging the same failure at every
 // send/receive.
-std::string StayedKey() { return std::string(kProductKey) + kReceivingKey; }
+std::string StayedKey() { return ReceiveJournal::ReceivingKeyPath(); }
 
 void ProceedInbox(Context& ctx, bool atSyncStart) {
   Protect(ctx, "Proceed_Inbox", [&] {
