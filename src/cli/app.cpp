@@ -667,6 +667,9 @@ int RunPlexisync(int argc, char** argv, std::istream& in, std::ostream& out, std
       "account's password comes from its --password-command or is asked at the terminal, and is never stored. "
       "Questions are printed and answered by --answer options in order, at the terminal, "
       "or else with the answer that changes nothing.\n"
+      "Folder paths give the names from a store's top folder down, separated by \"/\" (the default store's top "
+      "folder may be left out: Contacts/Team); within a name \"\\/\" stands for a \"/\" and \"\\\\\" for a "
+      "backslash, as the paths the program prints are written.\n"
       "Exit codes: 0 success, 1 the command failed, 2 bad command line or an --answer that fits no choice of the "
       "question it meets (the command then ends at that question).");
   app.require_subcommand(1);

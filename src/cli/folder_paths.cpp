@@ -48,15 +48,37 @@ std::shared_ptr<host::Folder> DefaultTop(host::NameSpace& session) { return sess
 
 std::vector<std::string> SplitFolderPath(std::string_view path) {
   std::vector<std::string> names;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) names.emplace_back(path.substr(start, end - start));
-    start = end + 1;
+  std::string name;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (c == '\\' && i + 1 < path.size() && (path[i + 1] == '/' || path[i + 1] == '\\')) {
+      name += path[++i];
+    } else if (c == '/') {
+      if (!name.empty()) names.push_back(std::move(name));
+      name.clear();
+    } else {
+      name += c;
+    }
   }
+  if (!name.empty()) names.push_back(std::move(name));
   if (names.empty()) throw CliError("empty folder path: \"" + std::string(path) + "\"");
   return names;
+}
+
+std::string EscapeFolderName(std::string_view name) {
+  std::string escaped;
+  escaped.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '/') {
+      escaped += "\\/";
+    } else if (c == '\\' && (i + 1 == name.size() || name[i + 1] == '/' || name[i + 1] == '\\')) {
+      escaped += "\\\\";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
 }
 
 std::shared_ptr<host::Folder> FindFolder(host::NameSpace& session, std::string_view path) {
@@ -101,6 +123,20 @@ CreatedFolder AddContactsFolder(host::NameSpace& session, std::string_view path)
   return result;
 }
 
-std::string FullPath(const host::Folder& folder) { return folder.FolderPath(); }
+std::string FullPath(const host::Folder& folder) {
+  // The names from the folder up to its store's top folder, whose parent is
+  // the session.
+  std::vector<std::string> names{folder.Name()};
+  for (auto up = std::dynamic_pointer_cast<host::Folder>(folder.Parent()); up;
+       up = std::dynamic_pointer_cast<host::Folder>(up->Parent())) {
+    names.push_back(up->Name());
+  }
+  std::string path;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) {
+    if (!path.empty()) path += "/";
+    path += EscapeFolderName(*it);
+  }
+  return path;
+}
 
 }  // namespace cli

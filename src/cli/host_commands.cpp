@@ -179,32 +179,35 @@ void ListFolders(ProfileSession& s, std::ostream& out, bool asJson) {
   s.AsPerson([&] {
     auto ns = s.Session();
     json list = json::array();
-    std::function<void(const std::shared_ptr<host::Folder>&, int)> walk =
-        [&](const std::shared_ptr<host::Folder>& f, int depth) {
-          const std::string path = FullPath(*f);
-          const std::int32_t type = f->DefaultItemType();
-          const int items = f->Items()->Count();
-          const int unread = f->UnReadItemCount();
-          if (asJson) {
-            list.push_back(json{{"path", path},
-                                {"name", f->Name()},
-                                {"entryId", f->EntryID()},
-                                {"itemType", ItemTypeName(type)},
-                                {"items", items},
-                                {"unread", unread}});
-          } else {
-            out << std::string(static_cast<std::size_t>(depth) * 2, ' ') << PrintableLine(path) << "  (" << ItemTypeName(type)
-                << ", " << items << (items == 1 ? " item" : " items");
-            if (unread) out << ", " << unread << " unread";
-            out << ")\n";
-          }
-          auto subs = f->Folders();
-          const int count = subs->Count();
-          for (int i = 1; i <= count; ++i) walk(subs->Item(i), depth + 1);
-        };
-    auto tops = ns->Folders();
-    const int count = tops->Count();
-    for (int i = 1; i <= count; ++i) walk(tops->Item(i), 0);
+    // Each folder before its subfolders, subfolders in their order; the
+    // walk keeps its own stack, so a tree of any depth can be listed.
+    std::vector<std::pair<std::shared_ptr<host::Folder>, int>> pending;  // folder, depth
+    const auto pushSubfolders = [&](host::Folders& subs, int depth) {
+      for (int i = subs.Count(); i >= 1; --i) pending.emplace_back(subs.Item(i), depth);
+    };
+    pushSubfolders(*ns->Folders(), 0);
+    while (!pending.empty()) {
+      const auto [f, depth] = std::move(pending.back());
+      pending.pop_back();
+      const std::string path = FullPath(*f);
+      const std::int32_t type = f->DefaultItemType();
+      const int items = f->Items()->Count();
+      const int unread = f->UnReadItemCount();
+      if (asJson) {
+        list.push_back(json{{"path", path},
+                            {"name", f->Name()},
+                            {"entryId", f->EntryID()},
+                            {"itemType", ItemTypeName(type)},
+                            {"items", items},
+                            {"unread", unread}});
+      } else {
+        out << std::string(static_cast<std::size_t>(depth) * 2, ' ') << PrintableLine(path) << "  ("
+            << ItemTypeName(type) << ", " << items << (items == 1 ? " item" : " items");
+        if (unread) out << ", " << unread << " unread";
+        out << ")\n";
+      }
+      pushSubfolders(*f->Folders(), depth + 1);
+    }
     if (asJson) PrintJson(out, list);
   });
 }

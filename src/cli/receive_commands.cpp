@@ -9,6 +9,8 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "cli/commands.hpp"
@@ -41,29 +43,63 @@ std::uintmax_t AddinLogSize(const plexisync::Context* ctx) {
 // One contacts folder as it was at a moment: its contacts' entry ids and
 // the identity (CorrID) the sharing database gives each.
 struct FolderState {
-  std::string path;
   std::set<std::string> ids;
   std::map<std::string, std::string> corrIdOf;
 };
-using ContactsState = std::map<std::string, FolderState>;  // by folder id
 
-void CollectFolder(const std::shared_ptr<host::Folder>& folder, plexisync::Context* ctx, ContactsState& state) {
-  if (folder->DefaultItemType() == host::kContactItem) {
-    FolderState& f = state[folder->EntryID()];
-    f.path = FullPath(*folder);
-    auto items = folder->Items();
-    const int count = items->Count();
-    for (int i = 1; i <= count; ++i) f.ids.insert(items->Item(i)->EntryID());
-    if (ctx && ctx->Reg) {
-      const std::string key = plexisync::MappingKeyPath(*ctx, folder->EntryID());
-      if (ctx->reg().KeyExists(key)) {
-        for (auto& [id, corrId] : ctx->reg().GetAllValueTexts(key)) f.corrIdOf.emplace(id, corrId);
+// Every contacts folder of every open store at a moment, by folder id, and
+// where each folder was: its parent's id ("" for a store's top folder) and
+// its name. A folder's path is put together only when it is reported, so a
+// tree thousands of folders deep does not keep a path of thousands of names
+// for each of them.
+struct ContactsState {
+  std::map<std::string, FolderState> folders;
+  std::unordered_map<std::string, std::pair<std::string, std::string>> placeOf;
+
+  // The folder's full path as FullPath writes it.
+  std::string PathOf(const std::string& id) const {
+    std::vector<const std::string*> names;
+    std::string at = id;
+    for (std::size_t guard = 0; guard <= placeOf.size(); ++guard) {
+      auto place = placeOf.find(at);
+      if (place == placeOf.end()) break;
+      names.push_back(&place->second.second);
+      at = place->second.first;
+    }
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+      if (!path.empty()) path += "/";
+      path += EscapeFolderName(**it);
+    }
+    return path;
+  }
+};
+
+// Adds the folder and every folder below it, each folder before its
+// subfolders. The walk keeps its own stack, so a tree of any depth is
+// walked in the same room on the call stack.
+void CollectFolder(const std::shared_ptr<host::Folder>& top, plexisync::Context* ctx, ContactsState& state) {
+  std::vector<std::pair<std::shared_ptr<host::Folder>, std::string>> pending{{top, ""}};  // folder, parent's id
+  while (!pending.empty()) {
+    const auto [folder, parentId] = std::move(pending.back());
+    pending.pop_back();
+    const std::string id = folder->EntryID();
+    state.placeOf[id] = {parentId, folder->Name()};
+    if (folder->DefaultItemType() == host::kContactItem) {
+      FolderState& f = state.folders[id];
+      auto items = folder->Items();
+      const int count = items->Count();
+      for (int i = 1; i <= count; ++i) f.ids.insert(items->Item(i)->EntryID());
+      if (ctx && ctx->Reg) {
+        const std::string key = plexisync::MappingKeyPath(*ctx, id);
+        if (ctx->reg().KeyExists(key)) {
+          for (auto& [itemId, corrId] : ctx->reg().GetAllValueTexts(key)) f.corrIdOf.emplace(itemId, corrId);
+        }
       }
     }
+    auto subfolders = folder->Folders();
+    for (int i = subfolders->Count(); i >= 1; --i) pending.emplace_back(subfolders->Item(i), id);
   }
-  auto subfolders = folder->Folders();
-  const int count = subfolders->Count();
-  for (int i = 1; i <= count; ++i) CollectFolder(subfolders->Item(i), ctx, state);
 }
 
 // Every contacts folder of every open store.
@@ -88,11 +124,11 @@ struct FolderChange {
 
 std::vector<FolderChange> Compare(const ContactsState& before, const ContactsState& after) {
   std::vector<FolderChange> changes;
-  for (const auto& [id, now] : after) {
+  for (const auto& [id, now] : after.folders) {
     FolderChange c;
-    c.path = now.path;
-    auto was = before.find(id);
-    if (was == before.end()) {
+    auto was = before.folders.find(id);
+    if (was == before.folders.end()) {
+      c.path = after.PathOf(id);
       c.created = true;
       c.added = now.ids.size();
       changes.push_back(c);
@@ -121,12 +157,15 @@ std::vector<FolderChange> Compare(const ContactsState& before, const ContactsSta
       }
     }
     c.removed = gone.size();
-    if (c.added || c.replaced || c.removed) changes.push_back(c);
+    if (c.added || c.replaced || c.removed) {
+      c.path = after.PathOf(id);
+      changes.push_back(c);
+    }
   }
-  for (const auto& [id, was] : before) {
-    if (after.count(id)) continue;
+  for (const auto& [id, was] : before.folders) {
+    if (after.folders.count(id)) continue;
     FolderChange c;
-    c.path = was.path;
+    c.path = before.PathOf(id);
     c.gone = true;
     c.removed = was.ids.size();
     changes.push_back(c);

@@ -1,5 +1,6 @@
 // The session, folders and folder collections.
 #include <algorithm>
+#include <string_view>
 #include <system_error>
 
 #include "host/core.hpp"
@@ -98,22 +99,78 @@ class SelectFolderForm : public platform::Form {
   int chosen_ = -1;
 };
 
-void CollectFolders(const std::shared_ptr<detail::Store>& store, std::uint32_t number, const std::string& prefix,
-                    std::vector<std::pair<std::string, std::pair<std::shared_ptr<detail::Store>, std::uint32_t>>>& out) {
-  const detail::FolderRecord* f = store->Folder(number);
-  if (!f) return;
-  std::string path = prefix.empty() ? f->name : prefix + "/" + f->name;
-  out.push_back({path, {store, number}});
-  for (auto c : f->children) CollectFolders(store, c, path, out);
+using FolderChoice = std::pair<std::string, std::pair<std::shared_ptr<detail::Store>, std::uint32_t>>;
+
+// The chooser shows a folder by its path, the names from the store's top
+// folder down separated by "/". A path longer than this many characters is
+// shown with names from its middle left out, so that the list of a tree
+// thousands of folders deep stays small (the choice goes by position).
+constexpr std::size_t kShownPathLength = 240;
+
+// The shown path of the last folder of `branch` (the folders from the top
+// folder down to it); `length` is the full path's length.
+std::string ShownPath(const std::vector<const detail::FolderRecord*>& branch, std::size_t length) {
+  const auto join = [&](std::size_t from, std::size_t to, std::string& out) {
+    for (std::size_t i = from; i < to; ++i) {
+      if (i > from) out += "/";
+      out += branch[i]->name;
+    }
+  };
+  std::string shown;
+  if (length <= kShownPathLength) {
+    join(0, branch.size(), shown);
+    return shown;
+  }
+  // The top folder and the names after it that fit a third of the room,
+  // "/.../", then the folder itself and the names above it that fit the rest
+  // (a name longer than that is shown whole all the same).
+  constexpr std::string_view kLeftOut = "/.../";
+  std::size_t head = 1;
+  std::size_t headLength = branch.front()->name.size();
+  while (head + 1 < branch.size() && headLength + 1 + branch[head]->name.size() <= kShownPathLength / 3) {
+    headLength += 1 + branch[head++]->name.size();
+  }
+  const std::size_t room = kShownPathLength - std::min(headLength + kLeftOut.size(), kShownPathLength);
+  std::size_t tail = branch.size() - 1;
+  std::size_t tailLength = branch.back()->name.size();
+  while (tail > head && tailLength + 1 + branch[tail - 1]->name.size() <= room) {
+    tailLength += 1 + branch[--tail]->name.size();
+  }
+  join(0, head, shown);
+  shown += tail > head ? kLeftOut : "/";
+  join(tail, branch.size(), shown);
+  return shown;
+}
+
+// Every folder of the store, its top folder first, in the order a person
+// reads the tree (each folder before its subfolders, subfolders in their
+// order). The walk keeps its own stack, so a tree of any depth takes the
+// same room on the call stack.
+void CollectFolders(const std::shared_ptr<detail::Store>& store, std::vector<FolderChoice>& out) {
+  std::vector<std::pair<std::uint32_t, std::size_t>> pending{{store->Root(), 0}};  // folder, depth
+  std::vector<const detail::FolderRecord*> branch;  // the folders from the top down to the one visited
+  std::vector<std::size_t> lengths;                 // the path length of each folder of `branch`
+  while (!pending.empty()) {
+    const auto [number, depth] = pending.back();
+    pending.pop_back();
+    const detail::FolderRecord* f = store->Folder(number);
+    if (!f) continue;
+    branch.resize(depth);
+    lengths.resize(depth);
+    branch.push_back(f);
+    lengths.push_back(depth == 0 ? f->name.size() : lengths.back() + 1 + f->name.size());
+    out.push_back({ShownPath(branch, lengths.back()), {store, number}});
+    for (auto c = f->children.rbegin(); c != f->children.rend(); ++c) pending.emplace_back(*c, depth + 1);
+  }
 }
 
 }  // namespace
 
 std::shared_ptr<Folder> NameSpace::PickFolder() {
   core_->Check("NameSpace.PickFolder");
-  std::vector<std::pair<std::string, std::pair<std::shared_ptr<detail::Store>, std::uint32_t>>> all;
+  std::vector<FolderChoice> all;
   for (const auto& s : core_->stores) {
-    if (s->IsOpen()) CollectFolders(s, s->Root(), "", all);
+    if (s->IsOpen()) CollectFolders(s, all);
   }
   SelectFolderForm form;
   form.SetUser(&core_->services.ui);
@@ -255,7 +312,9 @@ std::string Folder::FolderPath() const {
   FolderOf(*store_, number_);
   std::vector<std::string> names;
   std::uint32_t n = number_;
-  for (std::size_t guard = 0; n != 0 && guard < 10000; ++guard) {
+  // Up the parent links to the top folder; no path is longer than the
+  // store has folders (the guard only stops a damaged chain).
+  for (std::size_t guard = 0; n != 0 && guard < store_->FolderCount(); ++guard) {
     const auto* f = store_->Folder(n);
     if (!f) break;
     names.push_back(f->name);

@@ -120,6 +120,8 @@ class Store {
   std::uint32_t FolderByRole(FolderRole role) const;
   // True when `folder` is `ancestor` or lies below it.
   bool IsWithin(std::uint32_t folder, std::uint32_t ancestor) const;
+  // How many folders the store holds (its top folder included).
+  std::size_t FolderCount() const { return folders_.size(); }
 
   // Changes. Each is one transaction; HostError when the file refuses it or
   // no longer holds the folder or item (another process deleted it); the

@@ -53,6 +53,30 @@ TEST(FolderPathTest, SplitDropsEmptyNames) {
   EXPECT_THROW(SplitFolderPath("//"), CliError);
 }
 
+TEST(FolderPathTest, EscapesWriteEveryNameAndReadBack) {
+  const struct {
+    std::string name;
+    std::string written;
+  } cases[] = {
+      {"Team", "Team"},
+      {"a/b", "a\\/b"},
+      {"a\\b", "a\\b"},  // a backslash before another character stays as it is
+      {"a\\/b", "a\\\\\\/b"},
+      {"a\\", "a\\\\"},  // at the end it would run into the separator
+      {"\\\\", "\\\\\\\\"},
+      {"//", "\\/\\/"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(EscapeFolderName(c.name), c.written);
+    EXPECT_THAT(SplitFolderPath("Contacts/" + c.written + "/x"), ElementsAre("Contacts", c.name, "x"));
+    EXPECT_THAT(SplitFolderPath(c.written), ElementsAre(c.name));
+  }
+  // Paths that hold no escape read as before: a backslash before any other
+  // character, or at the very end, is a backslash.
+  EXPECT_THAT(SplitFolderPath("Dept\\Sales/Team\\"), ElementsAre("Dept\\Sales", "Team\\"));
+}
+
 TEST(PropertyAssignmentTest, ValuesAreReadByTheirType) {
   const auto& schema = host::ContactSchema();
   struct Case {

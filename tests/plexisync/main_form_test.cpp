@@ -10,6 +10,7 @@
 #include "plexisync/dialogs/adv_settings.hpp"
 #include "plexisync/send/send_commands.hpp"
 #include "share_fixture.hpp"
+#include "support/folder_chain.hpp"
 
 namespace plexisync {
 namespace {
@@ -191,6 +192,37 @@ TEST_F(MainFormTest, TheFolderListOffersTheContactsFoldersOfTheDefaultStoreOnly)
   EXPECT_EQ(w.ParinkFolder.Text(), "Contacts  ");
   EXPECT_EQ(offered, (std::set<std::string>{Contacts(m)->FolderPath(), team->FolderPath(), sub->FolderPath(),
                                             clients->FolderPath(), deep->FolderPath()}));
+  EXPECT_EQ(m.ErrorLog(), "");
+}
+
+// A tree far deeper than anyone makes by hand, as arriving mail could once
+// make one: "Look in:" still offers every contacts folder, each right after
+// its parent and before the folders that follow its parent.
+TEST_F(MainFormTest, TheFolderListWalksATreeOfAnyDepth) {
+  constexpr int kDepth = 20000;
+  auto& m = Machine();
+  auto team = NewFolder(Contacts(m), "Team");
+  const std::string teamId = team->EntryID();
+  host::WriteFolderChain(m.profile.StorePath(), team->Number(), kDepth, "d", true);
+  team.reset();
+  m.Restart();
+  team = m.app->Session()->GetFolderFromID(teamId);
+  NewContact(m, team, "Member");
+  auto after = NewFolder(team, "After");
+  std::vector<std::string> expected{Contacts(m)->EntryID() + " Contacts", teamId + " Team"};
+  for (auto folder = team->Folders()->Item(1);; folder = folder->Folders()->Item(1)) {
+    expected.push_back(folder->EntryID() + " " + folder->Name());
+    if (folder->Folders()->Count() == 0) break;
+  }
+  expected.push_back(after->EntryID() + " After");
+  ASSERT_EQ(expected.size(), kDepth + 3u);
+  m.StartReturning();
+
+  auto& w = Open(m, team);
+
+  EXPECT_TRUE(w.FolderList() == expected) << "listed " << w.FolderList().size() << " of " << expected.size();
+  EXPECT_EQ(w.ParinkFolder.ListCount(), kDepth + 3);
+  EXPECT_EQ(w.ParinkFolder.List(kDepth + 2), "After  ");
   EXPECT_EQ(m.ErrorLog(), "");
 }
 

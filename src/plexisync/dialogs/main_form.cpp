@@ -185,28 +185,62 @@ void MainForm::LoadFolders() {
   });
 }
 
-void MainForm::GetFolder(const std::shared_ptr<host::Folder>& folder) {
-  Protect(ctx_, "MainForm_GetFolder", [&] {
-    const std::string defaultName =
-        ctx_.app().Session()->GetDefaultFolder(host::kFolderContacts)->Name();
-    auto subfolders = folder->Folders();
-    const int count = subfolders->Count();
-    for (int i = 1; i <= count; ++i) {
-      auto sub = subfolders->Item(i);
+// Lists the contacts folders below `top` in the order a person reads the
+// folder tree: each folder before its subfolders, subfolders in their order.
+// The walk keeps the folders it is inside on a stack of its own, so a tree of
+// any depth takes the same room on the call stack. A failure inside a folder
+// is logged and ends the listing of that folder; the walk goes on with the
+// next subfolder of its parent.
+void MainForm::GetFolder(const std::shared_ptr<host::Folder>& top) {
+  struct Inside {
+    std::shared_ptr<host::Folders> subfolders;
+    int count = 0;
+    int next = 1;  // position of the next subfolder to list
+  };
+  std::vector<Inside> inside;
+  const auto enter = [&](const std::shared_ptr<host::Folder>& folder) {
+    Protect(ctx_, "MainForm_GetFolder", [&] {
+      auto subfolders = folder->Folders();
+      const int count = subfolders->Count();
+      inside.push_back(Inside{std::move(subfolders), count, 1});
+    });
+  };
+  std::string defaultName;
+  const bool named = ProtectOr(ctx_, "MainForm_GetFolder", false, [&] {
+    defaultName = ctx_.app().Session()->GetDefaultFolder(host::kFolderContacts)->Name();
+    return true;
+  });
+  if (!named) return;
+  enter(top);
+  while (!inside.empty()) {
+    std::shared_ptr<host::Folder> below;  // the folder listed now, when it has subfolders
+    const bool listed = ProtectOr(ctx_, "MainForm_GetFolder", false, [&] {
+      Inside& at = inside.back();
+      if (at.next > at.count) {
+        inside.pop_back();
+        return true;
+      }
+      auto sub = at.subfolders->Item(at.next++);
       const std::string name = sub->Name();
       if (sub->DefaultItemType() == host::kContactItem && name != defaultName) {
         ParinkFolder.AddItem(name + "  ");
         // FolderList follows the combo: the entry goes where the combo put
         // the name, so that list index n names FolderList entry n.
-        const int at = ParinkFolder.NewIndex();
-        if (at < 0 || static_cast<std::size_t>(at) > FolderList_.size()) {
+        const int index = ParinkFolder.NewIndex();
+        if (index < 0 || static_cast<std::size_t>(index) > FolderList_.size()) {
           throw host::HostError("The folder list lost its place");
         }
-        FolderList_.insert(FolderList_.begin() + at, sub->EntryID() + " " + name);
+        FolderList_.insert(FolderList_.begin() + index, sub->EntryID() + " " + name);
       }
-      if (sub->Folders()->Count() > 0) GetFolder(sub);
+      if (sub->Folders()->Count() > 0) below = std::move(sub);
+      return true;
+    });
+    if (!listed) {
+      inside.pop_back();
+      continue;
     }
-  });
+    if (below) enter(below);
+  }
 }
 
 void MainForm::ParinkFolder_DropDown() { go.SetEnabled(true); }

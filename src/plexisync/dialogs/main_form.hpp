@@ -77,7 +77,7 @@ class MainForm : public platform::Form {
  private:
   void SetUp();
   void LoadFolders();
-  void GetFolder(const std::shared_ptr<host::Folder>& folder);
+  void GetFolder(const std::shared_ptr<host::Folder>& top);
   void LoadList1();
   void LoadList2();
   void SaveChanges();
