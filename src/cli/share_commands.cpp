@@ -525,7 +525,13 @@ int Share(ProfileSession& s, std::ostream& out, const ShareRequest& request, boo
   }
   if (form.IsVisible()) {
     wizard.CancelIfOpen(false);
-    throw CliError("the wizard did not store the recipients (see plexisync log)");
+    const std::string notStored = "the wizard did not store the recipients (see plexisync log)";
+    if (!watch) throw CliError(notStored);
+    // "Save && Send" goes on to send when its save fails: what the send did
+    // is reported all the same, and the failed save ends the command.
+    watch->Report(out);
+    out << "Updateable: " << UpdateableText(Updateable(ctx, folderId)) << "\n";
+    throw CliError(notStored);
   }
   const auto members = Members(ctx, folderId);
   const std::size_t selected =

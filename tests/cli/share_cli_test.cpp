@@ -7,6 +7,7 @@
 #include <map>
 
 #include "cli_fixture.hpp"
+#include "platform/sqlite.hpp"
 
 namespace cli::testing {
 namespace {
@@ -256,6 +257,30 @@ TEST_F(ShareCliTest, SaveAndSendDeliversTheUpdateAndMembersShowTheStamps) {
   ASSERT_EQ(r.rc, 0) << r.out << r.err;
   EXPECT_THAT(r.out, AllOf(HasSubstr("No update mail was sent\n"), HasSubstr("Stamped 2 of 2 recipients\n")));
   EXPECT_EQ(Delivered("bob@example.org"), 1);
+}
+
+// "Save && Send" goes on to send when its save fails (here the key store
+// refuses to switch a recipient off, through a trigger in its file): the
+// command reports what the send did, fails with the save's failure, and the
+// recipients stay as they were stored.
+TEST_F(ShareCliTest, AFailedSaveIsReportedBesideTheSendThatFollowedIt) {
+  Ok({"-p", "alice", "share", "Contacts/Team", "--add", "Bob Brown", "--add", "Carol Cole", "--save"});
+  {
+    platform::sqlite::Connection keys(home_ / "alice" / "registry.db", SQLITE_OPEN_READWRITE);
+    keys.Exec(
+        "CREATE TRIGGER refuse_switching_off BEFORE UPDATE ON vals "
+        "WHEN NEW.name = CAST('Bool' AS BLOB) AND NEW.data = X'3000' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  }
+  RunResult r = Alice({"share", "Contacts/Team", "--remove", "Carol Cole", "--send"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.err, "plexisync: the wizard did not store the recipients (see plexisync log)\n");
+  EXPECT_THAT(r.out, AllOf(HasSubstr("Pressing \"Save & Send\""), HasSubstr("Sent 1 update mail\n"),
+                           HasSubstr("Stamped 2 of 2 recipients\n"), HasSubstr("Updateable: 1"),
+                           Not(HasSubstr("Stored "))));
+  EXPECT_EQ(Selected(), (std::vector<std::string>{"Bob Brown", "Carol Cole"}));
+  EXPECT_EQ(Delivered("bob@example.org"), 1);
+  EXPECT_EQ(Delivered("carol@example.org"), 1);
+  EXPECT_THAT(Ok({"-p", "alice", "log"}), HasSubstr("MainForm_SaveChanges"));
 }
 
 TEST_F(ShareCliTest, UpdateAsksBeforeAFullSend) {

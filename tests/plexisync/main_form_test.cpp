@@ -350,6 +350,7 @@ TEST_F(MainFormTest, TheDateColumnShowsTheLastUpdateDayOrNothing) {
       {"12/31/2025", "12/31/2025"},
       {"1/1/1990 12:00:01 AM", "1/1/1990"},
       {"1/2/1990", "1/2/1990"},
+      {"garbage", ""},  // no date: never updated
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -399,6 +400,41 @@ TEST_F(MainFormTest, ARecipientOutOfReachIsKeptNotDropped) {
   EXPECT_EQ(m.user.Problems(), "");
   EXPECT_TRUE(w.SaveBut.Click());
   EXPECT_EQ(Bool(m, s.teamId, farId), "1");
+}
+
+// A stored "LastUpdate" that is no date reads as never updated: the
+// recipients after it are listed too, and a save keeps every one enabled.
+TEST_F(MainFormTest, ARecipientWhoseLastUpdateIsNoDateIsListedAndKept) {
+  auto s = Prepared();
+  auto& m = *s.m;
+  StoreRecipient(m, s.teamId, s.people[0], "ann1@example.org", true, "6/15/2026");
+  StoreRecipient(m, s.teamId, s.people[2], "bob@example.org", true, "garbage");
+  StoreRecipient(m, s.teamId, s.people[3], "cy@example.org", true, "1/2/2026");
+  auto& w = Open(m, s.team);
+  EXPECT_EQ(Entries(w.SarI), (std::vector<std::string>{Entry(s.people[0], "ann1@example.org", "6/15/2026"),
+                                                       Entry(s.people[2], "bob@example.org"),
+                                                       Entry(s.people[3], "cy@example.org", "1/2/2026")}));
+  EXPECT_TRUE(w.SaveBut.Click());
+  for (std::size_t i : {0u, 2u, 3u}) EXPECT_EQ(Bool(m, s.teamId, s.people[i]->EntryID()), "1") << i;
+  EXPECT_EQ(m.ErrorLog(), "");
+}
+
+// Save switches every recipient off and the listed ones on again through
+// Update_Entry, which refuses the user's own addresses: a recipient whose
+// address has become one of them since it was chosen ends disabled.
+TEST_F(MainFormTest, SaveDisablesARecipientWhoseAddressIsNowTheUsersOwn) {
+  auto s = Prepared();
+  auto& m = *s.m;
+  StoreRecipient(m, s.teamId, s.people[0], "ann1@example.org");
+  StoreRecipient(m, s.teamId, s.people[2], "bob@example.org");
+  m.Reg().SetValue(testing::ProfileKeyPath(), "MyMails", testing::StoredMyMails({"bob@example.org"}), 1);
+  auto& w = Open(m, s.team);
+  ASSERT_EQ(Tags(w.SarI), (std::vector<std::string>{s.people[0]->EntryID(), s.people[2]->EntryID()}));
+  EXPECT_TRUE(w.SaveBut.Click());
+  EXPECT_FALSE(w.IsVisible());
+  EXPECT_EQ(Bool(m, s.teamId, s.people[0]->EntryID()), "1");
+  EXPECT_EQ(Bool(m, s.teamId, s.people[2]->EntryID()), "0");
+  EXPECT_EQ(m.ErrorLog(), "");
 }
 
 TEST_F(MainFormTest, SaveStoresTheChoiceAndWhetherTheFolderCanSend) {

@@ -47,12 +47,20 @@ std::string FirstCharacters(std::string_view s, std::size_t count) {
   return std::string(s);
 }
 
+// A stored "LastUpdate" as a date. A text that is no date reads as the
+// never-updated mark (1/1/1990, the earliest date), as receiving reads it:
+// one damaged value must not keep its recipient, or the recipients after
+// it, out of the lists.
+platform::DateTime StoredLastUpdate(const std::string& stored) {
+  if (auto when = platform::DateTime::TryParse(stored)) return *when;
+  return platform::DateTime::Parse(kNeverUpdated);
+}
+
 // The "Last Update On" column of a stored "LastUpdate" text: the date as
-// m/d/yyyy, empty for the never-updated mark. A text that is no date throws
-// (the calling routine logs it).
+// m/d/yyyy, empty for the never-updated mark and for a text that is no date.
 std::string LastUpdateColumn(const std::string& stored) {
-  const auto when = platform::DateTime::Parse(stored);
-  if (when == platform::DateTime::FromParts(1990, 1, 1)) return {};
+  const auto when = StoredLastUpdate(stored);
+  if (when == platform::DateTime::Parse(kNeverUpdated)) return {};
   return std::to_string(when.Month()) + "/" + std::to_string(when.Day()) + "/" + std::to_string(when.Year());
 }
 
@@ -417,18 +425,26 @@ void MainForm::SaveChanges() {
     if (!ShareFolder) throw host::HostError("Object variable not set: no folder to share");
     const std::string shareId = ShareFolder->EntryID();
     CRegistry& reg = ctx_.reg();
-    // Every recipient not in the list is disabled, every one in it enabled.
-    // Those that stay chosen are never switched off on the way, so a
-    // failure half-way leaves no chosen recipient disabled.
-    std::vector<std::string> chosen;
-    for (const auto& entry : SarI.Items()) chosen.push_back(entry.tag);
-    for (const auto& subkey : reg.GetAllSubKeys(FolderKeyPath(ctx_, shareId))) {
-      if (IsFolderDataKey(subkey)) continue;
-      bool keep = false;
-      for (const auto& tag : chosen) keep = keep || tag == subkey;
-      if (!keep) reg.SetValue(RecipientKeyPath(ctx_, shareId, subkey), "Bool", std::string("0"), 1);
-    }
-    for (const auto& entry : SarI.Items()) Update_Entry(ctx_, shareId, entry.tag, entry.text, true, entry.toolTip);
+    // Every recipient is switched off, then those in the list are switched
+    // on again through Update_Entry, which refuses the user's own
+    // addresses: a recipient whose address has become one of them since it
+    // was chosen ends disabled. It is all one write of the key store, so a
+    // failure half-way leaves every recipient as it was.
+    reg.Transact([&] {
+      for (const auto& subkey : reg.GetAllSubKeys(FolderKeyPath(ctx_, shareId))) {
+        if (IsFolderDataKey(subkey)) continue;
+        reg.SetValue(RecipientKeyPath(ctx_, shareId, subkey), "Bool", std::string("0"), 1);
+      }
+      for (const auto& entry : SarI.Items()) {
+        Update_Entry(ctx_, shareId, entry.tag, entry.text, true, entry.toolTip);
+        // Update_Entry logs a failure rather than letting it out: a chosen
+        // recipient it left switched off undoes the whole save.
+        if (!Is_MyMail(ctx_, entry.toolTip) &&
+            reg.GetString(RecipientKeyPath(ctx_, shareId, entry.tag), "Bool", "0") != "1") {
+          throw host::HostError("The recipient " + entry.text + " could not be switched on");
+        }
+      }
+    });
     Hide();
   });
 }
