@@ -187,4 +187,23 @@ std::string NormalizeBreaks(std::string_view s) {
   return out;
 }
 
+std::size_t CharacterCount(std::string_view s) {
+  std::size_t n = 0;
+  for (const char c : s) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+std::string DropControlCharacters(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t' && c != '\r' && c != '\n') || u == 0x7F) continue;
+    out += c;
+  }
+  return out;
+}
+
 }  // namespace platform

@@ -66,6 +66,12 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
 std::string OneLine(std::string_view text, std::size_t maxBytes = 300);
 
 // ASCII case folding used for case-insensitive names.
+// The characters of a UTF-8 text: its bytes that do not continue a
+// character.
+std::size_t CharacterCount(std::string_view s);
+// The text without its control characters (bytes below 32 and 127), tab,
+// CR and LF excepted.
+std::string DropControlCharacters(std::string_view s);
 std::string FoldCase(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Hash and equality without regard to ASCII case, for maps and sets of names

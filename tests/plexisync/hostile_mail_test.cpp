@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "host/transport/post_office.hpp"
 #include "plexisync/receive/receive_mail.hpp"
 #include "plexisync/send/send_commands.hpp"
+#include "plexisync/storage/paths.hpp"
+#include "plexisync/storage/registry.hpp"
 #include "plexisync/storage/sharing_db.hpp"
 #include "share_fixture.hpp"
 
@@ -100,6 +103,48 @@ class HostileMailTest : public ShareTest {
       bob_->app->Session()->SyncObjects()->Item(1)->Start();
     }
     bob_->DoEvents();
+  }
+
+  // The same as Deliver, from someone else; `script` queues what the person
+  // is to be asked first (the four-answer questions get "Yes" after it).
+  void DeliverFrom(const std::string& text, const std::string& name, const std::string& address,
+                   const std::function<void(platform::ScriptedUser&)>& script = {}) {
+    host::MailMessage mail = original_;
+    mail.messageId.clear();
+    mail.date.clear();
+    mail.from = {name, address};
+    mail.attachments.clear();
+    mail.attachments.push_back(host::Attachment{"body.pxs", {text.begin(), text.end()}, {}});
+    host::PostOfficeTransport(PostOffice()).Send(mail, {"bob@example.org"});
+    bob_->user.ClearExpectations();
+    if (script) script(bob_->user);
+    Fetch();
+  }
+  // Starts Bob's send/receive with nothing new to fetch.
+  void SendReceiveAgain(const std::function<void(platform::ScriptedUser&)>& script = {}) {
+    bob_->user.ClearExpectations();
+    if (script) script(bob_->user);
+    Fetch();
+  }
+
+  // The state of Bob's member key with this address in the folder: "" when
+  // there is none, else its "Bool".
+  std::string MemberState(const std::shared_ptr<host::Folder>& folder, const std::string& address) {
+    host::PersonScope person(*bob_->app);
+    CRegistry& reg = bob_->ctx->reg();
+    const std::string folderKey = FolderKeyPath(*bob_->ctx, folder->EntryID());
+    if (!reg.KeyExists(folderKey)) return "";
+    for (const std::string& subkey : reg.GetAllSubKeys(folderKey)) {
+      if (IsFolderDataKey(subkey)) continue;
+      const std::string key = RecipientKeyPath(*bob_->ctx, folder->EntryID(), subkey);
+      if (reg.GetString(key, "eMail", "") == address) return reg.GetString(key, "Bool", "");
+    }
+    return "";
+  }
+
+  int ContactsIn(AddinMachine& m, const std::shared_ptr<host::Folder>& folder) {
+    host::PersonScope person(*m.app);
+    return folder->Items()->Count();
   }
 
   static std::shared_ptr<host::Folder> FolderOf(AddinMachine& m, const std::string& name) {
@@ -259,6 +304,239 @@ TEST_F(HostileMailTest, AHugeAttachmentIsNotReadAndStaysInTheInbox) {
   ExpectExistingIntact();
   EXPECT_EQ(InboxCount(), 1);
   EXPECT_THAT(bob_->ErrorLog(), HasSubstr("CReceiveMail_ProceedUpdates"));
+}
+
+
+// ---- mail from someone who is not a member ----
+
+constexpr const char* kCarol = "Carol Crane";
+constexpr const char* kCarolAddress = "carol@example.org";
+constexpr const char* kStrangerQuestion =
+    "Carol Crane carol@example.org sent changes for your folder 'Team' but is not one of its members. Do you want "
+    "to accept them and add Carol Crane as a member?";
+
+enum class Consent { kYes, kNo, kUnanswered };
+
+class StrangerMailTest : public HostileMailTest, public ::testing::WithParamInterface<Consent> {
+ protected:
+  // Carol's mail for Bob's copy of Team: she names only herself as a
+  // member, changes Dan and deletes Eve.
+  std::string CarolsMail() const {
+    std::string dan = RecordOf("Dan Diaz");
+    dan.replace(dan.find("Team member"), 11, "Changed by Carol");
+    return std::string(kPath) + "\r\n:StartOfRecipients:\r\n:StartOfRec:" + kCarolAddress + ":MidOfRec:" + kCarol +
+           ":EndOfRec:\r\n:EndOfRecipients:\r\n:StartOfDeleted:" + aliceIds_.at("Eve Evans") + "\r\n" + dan;
+  }
+  void Answer(platform::ScriptedUser& user, Consent consent) {
+    if (consent == Consent::kUnanswered) {
+      user.ExpectMessageUnanswered(kStrangerQuestion);
+    } else {
+      user.ExpectMessage(kStrangerQuestion,
+                         consent == Consent::kYes ? platform::MsgBoxResult::Yes : platform::MsgBoxResult::No);
+    }
+  }
+  void ExpectApplied() {
+    const auto now = Snapshot();
+    EXPECT_EQ(now.size(), 1u) << "Eve was not deleted";
+    for (const auto& [id, seen] : now) EXPECT_THAT(seen, HasSubstr("Changed by Carol"));
+    EXPECT_EQ(MemberState(team_, kCarolAddress), "1");
+    EXPECT_EQ(MemberState(team_, "alice@example.org"), "0");
+  }
+  void ExpectUntouched() {
+    EXPECT_EQ(Snapshot(), before_);
+    EXPECT_EQ(MemberState(team_, kCarolAddress), "");
+    EXPECT_EQ(MemberState(team_, "alice@example.org"), "1");
+  }
+};
+
+TEST_P(StrangerMailTest, AppliesOnlyWithThePersonsYes) {
+  const int inboxBefore = InboxCount();
+  DeliverFrom(CarolsMail(), kCarol, kCarolAddress, [&](platform::ScriptedUser& u) { Answer(u, GetParam()); });
+  EXPECT_THAT(bob_->app->EscapedErrors(), IsEmpty());
+  switch (GetParam()) {
+    case Consent::kYes:
+      ExpectApplied();
+      EXPECT_EQ(InboxCount(), inboxBefore);
+      break;
+    case Consent::kNo:
+      ExpectUntouched();
+      EXPECT_EQ(InboxCount(), inboxBefore) << "the refused mail was not removed";
+      EXPECT_THAT(bob_->ErrorLog(), HasSubstr("was refused and removed"));
+      break;
+    case Consent::kUnanswered:
+      ExpectUntouched();
+      EXPECT_EQ(InboxCount(), inboxBefore + 1) << "the mail left the Inbox without an answer";
+      // The person's next send/receive asks again.
+      SendReceiveAgain([&](platform::ScriptedUser& u) { Answer(u, Consent::kYes); });
+      ExpectApplied();
+      EXPECT_EQ(InboxCount(), inboxBefore);
+      break;
+  }
+  EXPECT_THAT(bob_->user.Failures(), IsEmpty());
+  // Bob's next Update All sends Carol nothing unless she was let in.
+  Clock().Advance(10);
+  {
+    host::PersonScope person(*bob_->app);
+    auto dan = std::dynamic_pointer_cast<host::ContactItem>(team_->Items()->Item(1));
+    dan->SetProperty("JobTitle", std::string("Edited by Bob"));
+    dan->Save();
+  }
+  Clock().Advance(10);
+  Update_All_Click(*bob_->ctx, false);
+  bob_->DoEvents();
+  EXPECT_EQ(UpdateMailsTo(kCarolAddress).size(), GetParam() == Consent::kNo ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, StrangerMailTest,
+                         ::testing::Values(Consent::kYes, Consent::kNo, Consent::kUnanswered),
+                         [](const ::testing::TestParamInfo<Consent>& info) {
+                           return info.param == Consent::kYes  ? std::string("Yes")
+                                  : info.param == Consent::kNo ? std::string("No")
+                                                               : std::string("Unanswered");
+                         });
+
+TEST_F(HostileMailTest, AStrangersRecipientsBlockEnrolsNobodyInAFolderNotShared) {
+  // Bob's own folders, shared with nobody: his default Contacts and a
+  // private one.
+  auto priv = NewFolder(Contacts(*bob_), "Private");
+  NewContact(*bob_, priv, "Pat Private", "pat@example.net");
+  const std::string block = "\r\n:StartOfRecipients:\r\n:StartOfRec:carol@example.org:MidOfRec:Carol Crane:EndOfRec:"
+                            "\r\n:EndOfRecipients:\r\n";
+  for (const std::string path : {"Personal Folders$/$Contacts$/$Private$/$", "Personal Folders$/$Contacts$/$"}) {
+    DeliverFrom(path + ":EndOfPath:" + block, kCarol, kCarolAddress, [](platform::ScriptedUser& u) {
+      u.ExpectMessage("sent changes for your folder", platform::MsgBoxResult::No);
+    });
+  }
+  EXPECT_THAT(bob_->user.Failures(), IsEmpty());
+  EXPECT_EQ(MemberState(priv, kCarolAddress), "");
+  EXPECT_EQ(MemberState(Contacts(*bob_), kCarolAddress), "");
+  Update_All_Click(*bob_->ctx, false);
+  bob_->DoEvents();
+  EXPECT_THAT(UpdateMailsTo(kCarolAddress), IsEmpty());
+}
+
+TEST_F(HostileMailTest, AnInvitationToANewFolderNeedsNoConsent) {
+  const std::string text = "Personal Folders$/$Contacts$/$Carols$/$:EndOfPath:\r\n:StartOfRecipients:\r\n"
+                           ":EndOfRecipients:\r\n" + RecordOf("Dan Diaz");
+  DeliverFrom(text, kCarol, kCarolAddress);
+  EXPECT_THAT(bob_->user.Failures(), IsEmpty());
+  auto carols = FolderOf(*bob_, "Carols");
+  ASSERT_NE(carols, nullptr);
+  EXPECT_EQ(ContactsIn(*bob_, carols), 1);
+  EXPECT_EQ(MemberState(carols, kCarolAddress), "1");
+}
+
+// ---- paths and blocks that must not be walked ----
+
+std::string Levels(int n, const std::string& name = "L") {
+  std::string path = "Personal Folders$/$Contacts$/$";
+  for (int i = 0; i < n; ++i) path += name + "$/$";
+  return path;
+}
+
+TEST_F(HostileMailTest, APathThatNamesNoContactsFolderIsRefused) {
+  const std::string record = RecordOf("Dan Diaz");
+  struct Case {
+    const char* name;
+    std::string path;
+  };
+  const std::vector<Case> cases = {
+      {"the Inbox", "Personal Folders$/$Inbox$/$"},
+      {"Sent Items", "Personal Folders$/$Sent Items$/$"},
+      {"a store's top folder", "Personal Folders$/$"},
+      {"60,000 levels", Levels(60000)},
+      {"33 levels", Levels(31)},
+      {"a name of 256 characters", "Personal Folders$/$Contacts$/$" + std::string(256, 'x') + "$/$"},
+      {"a NUL in a name", "Personal Folders$/$Contacts$/$Te" + std::string(1, '\0') + "am$/$"},
+      {"a control character in a name", "Personal Folders$/$Contacts$/$Team\x01$/$"},
+      {"an empty name", "Personal Folders$/$Contacts$/$$/$Team$/$"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int inbox = InboxCount();
+    const std::string log = bob_->ErrorLog();
+    Deliver(c.path + ":EndOfPath:\r\n" + record);
+    ExpectExistingIntact();
+    EXPECT_EQ(InboxCount(), inbox + 1) << "the mail did not stay in the Inbox";
+    EXPECT_NE(bob_->ErrorLog(), log) << "the refusal was not logged";
+    {
+      host::PersonScope person(*bob_->app);
+      auto items = bob_->DefaultFolder(host::kFolderInbox)->Items();
+      for (int i = 1; i <= items->Count(); ++i) EXPECT_NE(items->Item(i)->MessageClass(), "IPM.Contact");
+      EXPECT_EQ(Contacts(*bob_)->Folders()->Count(), 1) << "a folder was made";
+    }
+  }
+  // The deepest path allowed is still taken.
+  Deliver(Levels(30) + ":EndOfPath:\r\n" + record);
+  host::PersonScope person(*bob_->app);
+  std::shared_ptr<host::Folder> deepest = Contacts(*bob_);
+  int depth = 0;
+  while (deepest->Folders()->Count() > 0 && depth < 40) {
+    auto sub = deepest->Folders();
+    std::shared_ptr<host::Folder> next;
+    for (int i = 1; i <= sub->Count(); ++i) {
+      if (sub->Item(i)->Name() == "L") next = sub->Item(i);
+    }
+    if (!next) break;
+    deepest = next;
+    ++depth;
+  }
+  EXPECT_EQ(depth, 30);
+  EXPECT_EQ(deepest->Items()->Count(), 1);
+}
+
+TEST_F(HostileMailTest, AHugeRecipientsBlockIsReadQuicklyAndAddsNothingWithoutAQuestion) {
+  const std::string head = std::string(kPath) + "\r\n:StartOfRecipients:\r\n";
+  std::string markers;
+  for (int i = 0; i < 10000; ++i) markers += ":StartOfRec:x" + std::to_string(i) + "@e";
+  std::string tooMany;
+  for (int i = 0; i <= 10000; ++i) {
+    tooMany += ":StartOfRec:m" + std::to_string(i) + "@example.net:MidOfRec:M:EndOfRec:";
+  }
+  const std::string tooLong = ":StartOfRec:" + std::string(990, 'a') + "@example.net:MidOfRec:Long:EndOfRec:";
+  const int contactsBefore = ContactsIn(*bob_, Contacts(*bob_));
+  // From a stranger, answered No: nothing is added.
+  DeliverFrom(head + markers + "\r\n:EndOfRecipients:\r\n", kCarol, kCarolAddress, [](platform::ScriptedUser& u) {
+    u.ExpectMessage("sent changes for your folder", platform::MsgBoxResult::No);
+  });
+  // From the owner, a member: refused whole, the members as they were.
+  for (const std::string& block : {markers, tooMany, tooLong}) {
+    Deliver(head + block + "\r\n:EndOfRecipients:\r\n");
+    EXPECT_EQ(MemberState(team_, "alice@example.org"), "1");
+  }
+  EXPECT_EQ(ContactsIn(*bob_, Contacts(*bob_)), contactsBefore);
+  EXPECT_THAT(bob_->ErrorLog(), HasSubstr("more than 10000 entries"));
+  EXPECT_THAT(bob_->ErrorLog(), HasSubstr("longer than 1000 characters"));
+  ExpectExistingIntact();
+}
+
+TEST_F(HostileMailTest, ControlCharactersAreDroppedFromArrivingFields) {
+  std::string record = RecordOf("Dan Diaz");
+  record.replace(16, 48, FreshCorrId('B'));
+  const std::string nul(1, '\0');
+  record.replace(record.find("FullName:Dan Diaz"), 17, "FullName:Dan" + nul + "\x07 Nul");
+  record.replace(record.find("Team member"), 11, "Lead\x1b[31m\tred");
+  const std::string block = "\r\n:StartOfRecipients:\r\n:StartOfRec:zed@example.net:MidOfRec:Zed" + nul +
+                            "\x02 Zero:EndOfRec:\r\n:EndOfRecipients:\r\n";
+  Deliver(std::string(kPath) + block + record);
+  bool found = false;
+  for (const auto& [id, seen] : Snapshot()) {
+    if (before_.count(id)) continue;
+    EXPECT_EQ(seen.substr(0, seen.find('|', seen.find('|') + 1)), "Dan Nul|Lead[31m\tred");
+    found = true;
+  }
+  EXPECT_TRUE(found);
+  host::PersonScope person(*bob_->app);
+  auto items = Contacts(*bob_)->Items();
+  bool zed = false;
+  for (int i = 1; i <= items->Count(); ++i) {
+    auto c = std::dynamic_pointer_cast<host::ContactItem>(items->Item(i));
+    if (c && c->Email1Address() == "zed@example.net") {
+      EXPECT_EQ(c->FullName(), "Zed Zero");
+      zed = true;
+    }
+  }
+  EXPECT_TRUE(zed);
 }
 
 }  // namespace

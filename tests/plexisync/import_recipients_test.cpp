@@ -149,7 +149,7 @@ TEST_F(ImportRecipientsTest, TheMemberListMirrorsTheBlock) {
   EXPECT_EQ(UpdateableValue(m, TeamId()), "1");
 }
 
-TEST_F(ImportRecipientsTest, BlockEntriesReadAsTheyAlwaysHave) {
+TEST_F(ImportRecipientsTest, BlockEntriesAreReadInOnePassEachWithItsOwnName) {
   const struct {
     const char* what;
     std::string block;  // between the block's markers
@@ -158,12 +158,15 @@ TEST_F(ImportRecipientsTest, BlockEntriesReadAsTheyAlwaysHave) {
   } cases[] = {
       {"an entry without a middle takes the rest of the block as its address",
        ":StartOfRec:x@example.org\r\n", {"x@example.org\r\n=1"}, ""},
-      {"a name is found through the address's first occurrence",
+      {"a name is the one of the address's entry",
        ":StartOfRec:mo@example.org:MidOfRec:Mo Long:EndOfRec:\r\n:StartOfRec:x@example.org:MidOfRec:Xena:EndOfRec:\r\n",
        {"mo@example.org=1", "x@example.org=1"}, "Xena"},
-      {"an address inside an earlier, longer one takes that entry's name",
+      {"an address inside an earlier, longer one still takes its own entry's name",
        ":StartOfRec:ax@example.org:MidOfRec:Alex:EndOfRec:\r\n:StartOfRec:x@example.org:MidOfRec:Xena:EndOfRec:\r\n",
-       {"ax@example.org=1", "x@example.org=1"}, "Alex"},
+       {"ax@example.org=1", "x@example.org=1"}, "Xena"},
+      {"an entry without an end has no name",
+       ":StartOfRec:mo@example.org:MidOfRec:Mo\r\n:StartOfRec:x@example.org:MidOfRec:Xena\r\n",
+       {"mo@example.org=1", "x@example.org=1"}, ""},
   };
   int n = 0;
   for (const auto& c : cases) {

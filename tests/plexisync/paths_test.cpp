@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "plexisync/core/errors.hpp"
 #include "plexisync/storage/sharing_db.hpp"
 #include "storage_fixture.hpp"
 
@@ -198,20 +199,70 @@ TEST_F(PathsTest, SetFolderFailureIsLoggedAndLeavesFoundAsItWas) {
 }
 
 // Paths come from mail: a long one is walked like any other.
-TEST_F(PathsTest, LongPathsFromMailAreHandledLikeShortOnes) {
+TEST_F(PathsTest, APathOfMoreThan32LevelsIsRefusedBeforeAnyFolderIsMade) {
   std::string path = "Personal Folders$/$Contacts$/$";
   for (int i = 0; i < 20000; ++i) path += "Level$/$";
-  bool found = true;
-  EXPECT_EQ(Set_Folder(ctx(), path, false, found), nullptr);
-  EXPECT_FALSE(found);
-  EXPECT_EQ(Contacts()->Folders()->Count(), 0);
+  for (const bool create : {false, true}) {
+    bool found = true;
+    EXPECT_EQ(Set_Folder(ctx(), path, create, found), nullptr);
+    EXPECT_TRUE(found) << "a refusal leaves found as it was";
+    EXPECT_EQ(Contacts()->Folders()->Count(), 0);
+  }
+  EXPECT_EQ(LogLines().size(), 2u);
 
+  // Reading the path out of a long text stays linear and whole.
   const std::string text = path + kEndOfPath + std::string(1 << 20, 'x');
   EXPECT_EQ(Extract_Path(ctx(), text), path);
   std::string rest = path;
   EXPECT_EQ(Extract_Folder(ctx(), rest), "Personal Folders");
   EXPECT_EQ(rest.size(), path.size() - 19);
-  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(PathsTest, CheckFolderPathTakesWhatAFolderCanBeNamed) {
+  const struct {
+    std::string path;
+    bool taken;
+  } cases[] = {
+      {"", true},
+      {"$/$", true},
+      {"Personal Folders$/$Contacts$/$Team$/$", true},
+      {"Personal Folders$/$Contacts$/$Tab\tand \xc3\xa9t\xc3\xa9$/$", false},
+      {"Personal Folders$/$Contacts$/$" + std::string(255, 'x') + "$/$", true},
+      {"Personal Folders$/$Contacts$/$" + std::string(256, 'x') + "$/$", false},
+      // 255 characters of two bytes each.
+      {"Personal Folders$/$Contacts$/$" + [] {
+         std::string s;
+         for (int i = 0; i < 255; ++i) s += "\xc3\xa9";
+         return s;
+       }() + "$/$", true},
+      {"Personal Folders$/$Contacts$/$A\x7f$/$", false},
+      {"Personal Folders$/$Contacts$/$A" + std::string(1, '\0') + "$/$", false},
+      {"Personal Folders$/$$/$Contacts$/$", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.substr(0, 60));
+    if (c.taken) {
+      EXPECT_NO_THROW(CheckFolderPath(c.path));
+    } else {
+      EXPECT_THROW(CheckFolderPath(c.path), AddinError);
+    }
+  }
+  std::string levels;
+  for (int i = 0; i < 32; ++i) levels += "L$/$";
+  EXPECT_NO_THROW(CheckFolderPath(levels));
+  EXPECT_THROW(CheckFolderPath(levels + "L"), AddinError);
+}
+
+TEST_F(PathsTest, APathEndingAtAFolderOtherThanContactsGivesNoFolder) {
+  bool found = false;
+  EXPECT_EQ(Set_Folder(ctx(), "Personal Folders$/$Inbox$/$", true, found), nullptr);
+  EXPECT_EQ(Set_Folder(ctx(), "Personal Folders$/$", true, found), nullptr);
+  EXPECT_FALSE(found);
+  EXPECT_EQ(LogLines().size(), 2u);
+  // Below a mail folder a contacts folder may still be made and found.
+  auto below = Set_Folder(ctx(), "Personal Folders$/$Inbox$/$People$/$", true, found);
+  ASSERT_NE(below, nullptr);
+  EXPECT_EQ(below->DefaultItemType(), host::kContactItem);
 }
 
 class DeleteContactTest : public PathsTest {

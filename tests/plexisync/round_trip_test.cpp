@@ -264,6 +264,59 @@ TEST_F(RoundTripTest, AChangeSentBackIsTakenByYesAndRefusedByNo) {
   ExpectNoProblems();
 }
 
+
+// With updates sent at each send/receive, every send/receive stamps the
+// members even when nothing goes out; a member's change is judged against
+// the last mail that really went to them: made after it, it is a newer
+// change; made before the owner's later mail, an apparently obsolete one.
+TEST_F(RoundTripTest, AChangeMadeAfterTheLastMailIsNewerEvenWhenSendReceiveStampedTheMembers) {
+  FirstRound();
+  for (AddinMachine* m : {alice_, bob_, carol_}) m->Reg().SetValue(ProfileKeyPath(), "AutoUpdate", std::string("1"), 1);
+  auto bobsTeam = TeamOf(*bob_);
+  ASSERT_NE(bobsTeam, nullptr);
+  auto edit = [&](AddinMachine& m, const std::shared_ptr<host::Folder>& folder, const char* name, const char* job) {
+    host::PersonScope person(*m.app);
+    auto c = std::dynamic_pointer_cast<host::ContactItem>(
+        m.app->Session()->GetItemFromID(Named(ContactsOf(m, folder), name).id));
+    c->SetProperty("JobTitle", std::string(job));
+    c->Save();
+  };
+  // Alice's send/receives with nothing to send move Bob's "LastUpdate" on.
+  Clock().Advance(60);
+  SendReceive(*alice_);
+  Clock().Advance(60);
+  // A minute later Bob changes Dan; his send/receive sends it.
+  edit(*bob_, bobsTeam, "Dan Diaz", "Changed after the last mail");
+  Clock().Advance(60);
+  SendReceive(*bob_);
+  Clock().Advance(60);
+  std::vector<std::string> asked;
+  Answer(*alice_, kAnswerYes, asked);
+  SendReceive(*alice_);
+  EXPECT_THAT(asked, ElementsAre("Arrived changes for the Dan Diaz contact. Do you want to accept changes?"));
+  EXPECT_EQ(Named(ContactsOf(*alice_, team_), "Dan Diaz").jobTitle, "Changed after the last mail");
+
+  // Bob changes Eve, but before his mail arrives Alice sends a change of
+  // Finn: Bob's change of Eve was made before Alice's last mail to him.
+  Clock().Advance(60);
+  edit(*bob_, bobsTeam, "Eve Evans", "Changed before the owner's mail");
+  Clock().Advance(60);
+  edit(*alice_, team_, "Finn Ford", "Owner's change");
+  Clock().Advance(60);
+  SendReceive(*alice_);
+  Clock().Advance(60);
+  asked.clear();
+  Answer(*bob_, kAnswerYes, asked);
+  Answer(*bob_, kAnswerYes, asked);
+  SendReceive(*bob_);
+  Clock().Advance(60);
+  asked.clear();
+  Answer(*alice_, kAnswerYes, asked);
+  SendReceive(*alice_);
+  EXPECT_THAT(asked, ElementsAre("Arrived apparently obsolete changes for the Eve Evans contact. Do you want to "
+                                 "accept changes?"));
+}
+
 TEST_F(RoundTripTest, DeletionsAreAskedPerContactAndYesToAllHoldsForOneMail) {
   FirstRound();
   {

@@ -26,6 +26,13 @@ ScriptedUser& ScriptedUser::ExpectMessage(std::string textPart, MsgBoxResult ans
   return *this;
 }
 
+ScriptedUser& ScriptedUser::ExpectMessageUnanswered(std::string textPart) {
+  Expectation e{Kind::kMessage, std::move(textPart), MsgBoxResult::Ok, std::nullopt, {}};
+  e.unanswered = true;
+  expected_.push_back(std::move(e));
+  return *this;
+}
+
 ScriptedUser& ScriptedUser::ExpectFileDialog(std::optional<std::string> path) {
   expected_.push_back(Expectation{Kind::kFileDialog, {}, MsgBoxResult::Ok, std::move(path), {}});
   return *this;
@@ -45,6 +52,11 @@ void ScriptedUser::Fail(std::string problem) {
 MsgBoxResult ScriptedUser::AnswerMessage(const MessageRequest& request) {
   if (!expected_.empty() && expected_.front().kind == Kind::kMessage &&
       request.text.find(expected_.front().text) != std::string::npos) {
+    if (expected_.front().unanswered) {
+      expected_.pop_front();
+      NoAnswerGiven();
+      return NeutralResult(request.buttons);
+    }
     const MsgBoxResult answer = expected_.front().answer;
     expected_.pop_front();
     if (!ParseMsgBoxResult(MsgBoxResultCaption(answer), request.buttons)) {

@@ -22,6 +22,9 @@ class ScriptedUser final : public UserInterface {
 
   // A message box whose text contains `textPart`, answered with `answer`.
   ScriptedUser& ExpectMessage(std::string textPart, MsgBoxResult answer = MsgBoxResult::Ok);
+  // A message box whose text contains `textPart`, left unanswered as at a
+  // terminal without a person: the answer that changes nothing is taken.
+  ScriptedUser& ExpectMessageUnanswered(std::string textPart);
   // A file dialog, answered with `path` (nullopt: cancelled).
   ScriptedUser& ExpectFileDialog(std::optional<std::string> path);
   ScriptedUser& ExpectFileDialogCancel() { return ExpectFileDialog(std::nullopt); }
@@ -29,6 +32,9 @@ class ScriptedUser final : public UserInterface {
   // controls, e.g. tick a check box and click "Accept"; when they leave
   // the form visible, its cancel button is pressed (or it is hidden).
   ScriptedUser& ExpectForm(std::string formName, std::function<void(Form&)> actions = {});
+
+  // Drops every expectation not met yet.
+  void ClearExpectations() { expected_.clear(); }
 
   // Failures so far plus every expectation that never came; empty when
   // everything went as scripted.
@@ -52,6 +58,7 @@ class ScriptedUser final : public UserInterface {
     MsgBoxResult answer = MsgBoxResult::Ok;
     std::optional<std::string> path;
     std::function<void(Form&)> actions;
+    bool unanswered = false;
     std::string Describe() const;
   };
   void Fail(std::string problem);

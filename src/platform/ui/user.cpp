@@ -69,16 +69,6 @@ std::optional<Form::ProgressView> AsProgress(const Form& form) {
   return view;
 }
 
-// Characters, not bytes: a UTF-8 continuation byte does not count.
-std::size_t CharacterCount(std::string_view s) {
-  std::size_t n = 0;
-  for (char c : s) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-      ++n;
-    }
-  }
-  return n;
-}
 
 // The byte offset of character `n` (the size when there are fewer).
 std::size_t CharacterOffset(std::string_view s, std::size_t n) {
@@ -295,6 +285,7 @@ MsgBoxResult UserInterface::MessageBox(std::string_view text, std::string_view t
   entry += " [" + ButtonList(buttons) + "]:\n" + Indent(NormalizeBreaks(text), "  ");
   Record(std::move(entry));
 
+  lastMessageAnswered_ = true;
   MsgBoxResult answer = AnswerMessage(request);
   const auto allowed = AllowedResults(buttons);
   if (std::find(allowed.begin(), allowed.end(), answer) == allowed.end()) {
@@ -602,6 +593,7 @@ MsgBoxResult TerminalUser::AnswerMessage(const MessageRequest& request) {
   }
   const MsgBoxResult neutral = NeutralResult(request.buttons);
   Record(std::string("No answer given; taking ") + MsgBoxResultCaption(neutral));
+  NoAnswerGiven();
   return neutral;
 }
 

@@ -99,6 +99,11 @@ class UserInterface {
   // One entry per message with its answer, dialog, form shown or hidden,
   // progress step and action taken for the person; entries may span lines.
   const std::vector<std::string>& Transcript() const { return transcript_; }
+  // False when nobody answered the last message box and the answer that
+  // changes nothing was taken for them (a terminal without a person, no
+  // prepared answer left): a caller whose question must not be decided that
+  // way can leave the matter for a later time.
+  bool LastMessageAnswered() const { return lastMessageAnswered_; }
   const std::string& ApplicationTitle() const { return applicationTitle_; }
 
  protected:
@@ -120,6 +125,8 @@ class UserInterface {
   bool RecordingProgress() const { return recordingProgress_; }
 
   void Record(std::string entry);
+  // Called from AnswerMessage when no person gave the answer it returns.
+  void NoAnswerGiven() { lastMessageAnswered_ = false; }
   // Closes a form the way that changes nothing: clicks its cancel button
   // (Form::CancelButton) when it has an enabled one, and hides the form
   // when it is still visible after that.
@@ -141,6 +148,7 @@ class UserInterface {
   std::vector<std::string> transcript_;
   std::map<std::string, ProgressState> progress_;
   bool recordingProgress_ = false;
+  bool lastMessageAnswered_ = true;
 };
 
 // What a question throws when its prepared answer fits none of its choices

@@ -80,6 +80,10 @@ class Context {
   // The update mails (by entry id) whose blocks are being applied right now:
   // a scan run while the apply yields to the message loop leaves them alone.
   std::set<std::string> MailsBeingApplied;
+  // Update mails (by entry id) from a sender who is not a member of their
+  // folder, whose question nobody answered: they stay in the Inbox and are
+  // not asked about again until the next send/receive the person starts.
+  std::set<std::string> MailsAwaitingConsent;
 
   // Routines of parts that are wired in after the add-in's spine; each is
   // empty until its part sets it, and an empty one does nothing.

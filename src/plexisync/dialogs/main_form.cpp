@@ -25,15 +25,6 @@ namespace {
 // Folder names in the title line are cut after this many characters.
 constexpr std::size_t kTitleNameLength = 30;
 
-// Number of characters (not bytes) of a UTF-8 text.
-std::size_t CharacterCount(std::string_view s) {
-  std::size_t n = 0;
-  for (unsigned char c : s) {
-    if ((c & 0xC0) != 0x80) ++n;
-  }
-  return n;
-}
-
 // The first `count` characters of a UTF-8 text, never cutting one in two.
 std::string FirstCharacters(std::string_view s, std::size_t count) {
   std::size_t seen = 0;
@@ -161,7 +152,7 @@ void MainForm::SetUp() {
     if (!ShareFolder) throw host::HostError("Object variable not set: no folder to share");
     Ensure_Key(ctx_, ShareFolder->EntryID());
     const std::string name = ShareFolder->Name();
-    if (CharacterCount(name) <= kTitleNameLength) {
+    if (platform::CharacterCount(name) <= kTitleNameLength) {
       FolderName.SetCaption("Share " + name + " folder");
     } else {
       FolderName.SetCaption("Share " + FirstCharacters(name, kTitleNameLength) + "... folder");

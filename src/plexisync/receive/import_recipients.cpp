@@ -1,6 +1,7 @@
 // The recipients block and the deleted lines of an update mail.
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host/object_model.hpp"
@@ -31,18 +32,56 @@ void Write(CRegistry& reg, const std::string& key, const char* name, const std::
   }
 }
 
-// The name a block entry gives the address: the text between the first
-// ":MidOfRec:" and the first ":EndOfRec:" after the address's first
-// occurrence in the block; "" when the entry has none.
-std::string NameInBlock(std::string_view block, const std::string& address) {
-  const std::size_t at = block.find(address);
-  if (at == std::string_view::npos) return {};
-  const std::size_t mid = block.find(kMidOfRec, at);
-  const std::size_t end = block.find(kEndOfRec, at);
-  if (mid == std::string_view::npos || end == std::string_view::npos) return {};
-  const std::size_t from = mid + std::string_view(kMidOfRec).size();
-  if (end < from) return {};
-  return std::string(block.substr(from, end - from));
+// One entry of a recipients block: the address and the name it gives.
+struct BlockEntry {
+  std::string address;
+  std::string name;
+};
+
+// The entries of a recipients block (the text between its markers), read
+// in one pass. An entry's address runs from its ":StartOfRec:" to the next
+// ":MidOfRec:" (the rest of the block when none follows); its name from
+// there to the next ":EndOfRec:" ("" when none follows); the next entry is
+// looked for from the start of this one's address. Control characters are
+// dropped from both. A block of more than kMaxRecipientEntries entries, or
+// an entry longer than kMaxRecipientEntryLength characters, is refused
+// whole.
+std::vector<BlockEntry> ReadRecipientsBlock(std::string_view block) {
+  const std::string_view rec(kStartOfRec);
+  const std::string_view mid(kMidOfRec);
+  const std::string_view end(kEndOfRec);
+  std::vector<BlockEntry> entries;
+  // The next ":MidOfRec:" and ":EndOfRec:" are found once and looked for
+  // again only when an entry starts past them: the reading stays linear.
+  std::size_t nextMid = block.find(mid);
+  std::size_t nextEnd = block.find(end);
+  for (std::size_t at = block.find(rec); at != std::string_view::npos;) {
+    if (entries.size() == kMaxRecipientEntries) {
+      throw AddinError(kErrBadFileFormat, "The recipients block has more than " +
+                                              std::to_string(kMaxRecipientEntries) +
+                                              " entries; the members are left as they were");
+    }
+    const std::size_t addressStart = at + rec.size();
+    if (nextMid != std::string_view::npos && nextMid < addressStart) nextMid = block.find(mid, addressStart);
+    const std::string_view address = nextMid == std::string_view::npos
+                                         ? block.substr(addressStart)
+                                         : block.substr(addressStart, nextMid - addressStart);
+    std::string_view name;
+    if (nextMid != std::string_view::npos) {
+      const std::size_t nameStart = nextMid + mid.size();
+      if (nextEnd != std::string_view::npos && nextEnd < nameStart) nextEnd = block.find(end, nameStart);
+      if (nextEnd != std::string_view::npos) name = block.substr(nameStart, nextEnd - nameStart);
+    }
+    if (platform::CharacterCount(address) + platform::CharacterCount(name) > kMaxRecipientEntryLength) {
+      throw AddinError(kErrBadFileFormat, "Entry " + std::to_string(entries.size() + 1) +
+                                              " of the recipients block is longer than " +
+                                              std::to_string(kMaxRecipientEntryLength) +
+                                              " characters; the members are left as they were");
+    }
+    entries.push_back({platform::DropControlCharacters(address), platform::DropControlCharacters(name)});
+    at = block.find(rec, addressStart);
+  }
+  return entries;
 }
 
 }  // namespace
@@ -71,41 +110,64 @@ void CReceiveMail::ImportRecipients() {
     }
     const std::string_view block = head.substr(from, blockEnd - from);
 
-    // 3. The addresses of the block's entries.
-    const std::string_view rec(kStartOfRec);
-    for (std::size_t at = block.find(rec); at != std::string_view::npos;) {
-      const std::size_t addressStart = at + rec.size();
-      const std::size_t mid = block.find(kMidOfRec, addressStart);
-      const std::string address(mid == std::string_view::npos ? block.substr(addressStart)
-                                                              : block.substr(addressStart, mid - addressStart));
-      if (!platform::Trim(address).empty() && !Is_MyMail(ctx_, address)) pending.push_back(address);
-      at = block.find(rec, addressStart);
+    // 3. The addresses of the block's entries; the whole block is read
+    // before anything is written.
+    const std::vector<BlockEntry> entries = ReadRecipientsBlock(block);
+    std::vector<std::string> names(pending.size());
+    for (const BlockEntry& entry : entries) {
+      if (!platform::Trim(entry.address).empty() && !Is_MyMail(ctx_, entry.address)) {
+        pending.push_back(entry.address);
+        names.push_back(entry.name);
+      }
     }
+    // Where each address stands in the pending list, in list order; an
+    // entry matched by an existing member is taken out.
+    std::unordered_map<std::string_view, std::vector<std::size_t>> positions;
+    for (std::size_t i = 0; i < pending.size(); ++i) positions[pending[i]].push_back(i);
+    std::vector<bool> taken(pending.size(), false);
 
-    // 4. Existing members: enabled when listed (or the sender), else disabled.
+    // 4. Existing members: enabled when listed (or the sender), else
+    // disabled; all of them in one key-store write.
     CRegistry& reg = ctx_.reg();
-    for (const std::string& subkey : reg.GetAllSubKeys(FolderKeyPath(ctx_, folderId))) {
-      if (IsFolderDataKey(subkey)) continue;
-      const std::string key = RecipientKeyPath(ctx_, folderId, subkey);
-      Write(reg, key, "Bool", "0");
-      const std::string email = reg.GetString(key, "eMail", "");
-      for (auto it = pending.begin(); it != pending.end(); ++it) {
-        if (*it == email) {
+    reg.Transact([&] {
+      for (const std::string& subkey : reg.GetAllSubKeys(FolderKeyPath(ctx_, folderId))) {
+        if (IsFolderDataKey(subkey)) continue;
+        const std::string key = RecipientKeyPath(ctx_, folderId, subkey);
+        Write(reg, key, "Bool", "0");
+        const std::string email = reg.GetString(key, "eMail", "");
+        auto found = positions.find(email);
+        if (found == positions.end()) continue;
+        for (const std::size_t i : found->second) {
+          if (taken[i]) continue;
           Write(reg, key, "Bool", "1");
-          pending.erase(it);
+          taken[i] = true;
           break;
         }
       }
-    }
+    });
 
     // 5. New members: a contact of the default Contacts folder with that
-    // address, or a new unread one.
-    if (pending.empty()) return;
+    // address, or a new unread one. The folder is walked once into an
+    // index by address (the first contact with it, in folder order).
+    bool anyLeft = false;
+    for (std::size_t i = 0; i < pending.size() && !anyLeft; ++i) anyLeft = !taken[i];
+    if (!anyLeft) return;
     auto contacts = ctx_.app().Session()->GetDefaultFolder(host::kFolderContacts);
-    auto items = ContactItems(contacts);
-    auto safe = ctx_.app().CreateSafeContactItem();
-    for (const std::string& address : pending) {
-      bool known = false;
+    std::unordered_map<std::string, std::shared_ptr<host::ContactItem>> byAddress;
+    {
+      auto items = ContactItems(contacts);
+      auto safe = ctx_.app().CreateSafeContactItem();
+      const int count = items->Count();
+      for (int i = 1; i <= count; ++i) {
+        auto contact = std::dynamic_pointer_cast<host::ContactItem>(items->Item(i));
+        if (!contact) continue;
+        safe->SetItem(contact);
+        byAddress.emplace(safe->Email1Address(), contact);
+      }
+    }
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      if (taken[i]) continue;
+      const std::string& address = pending[i];
       // The sender's contact is the one the sender was identified by (its
       // stored address may carry blanks that an exact comparison misses).
       if (address == Sender->Email && !Sender->entryID.empty()) {
@@ -118,24 +180,19 @@ void CReceiveMail::ImportRecipients() {
           continue;
         }
       }
-      const int count = items->Count();
-      for (int i = 1; i <= count && !known; ++i) {
-        auto contact = std::dynamic_pointer_cast<host::ContactItem>(items->Item(i));
-        if (!contact) continue;
-        safe->SetItem(contact);
-        if (safe->Email1Address() == address) {
-          Update_Entry(ctx_, folderId, contact->EntryID(), contact->FullName(), true, address);
-          known = true;
-        }
+      if (auto known = byAddress.find(address); known != byAddress.end()) {
+        Update_Entry(ctx_, folderId, known->second->EntryID(), known->second->FullName(), true, address);
+        continue;
       }
-      if (known) continue;
       auto contact = std::dynamic_pointer_cast<host::ContactItem>(contacts->Items()->Add("IPM.Contact"));
       if (!contact) throw AddinError(kErrObjectNotSet, "The new contact is not a contact item");
       contact->SetEmail1Address(address);
-      contact->SetFullName(address == Sender->Email ? Sender->Name : NameInBlock(block, address));
+      // The sender's own name, or the one its entry in the block gives.
+      contact->SetFullName(address == Sender->Email ? Sender->Name : names[i]);
       contact->Save();
       contact->SetUnRead(true);
       Update_Entry(ctx_, folderId, contact->EntryID(), contact->FullName(), true, address);
+      byAddress.emplace(address, contact);
     }
     }();
   } catch (...) {

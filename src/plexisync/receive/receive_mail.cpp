@@ -9,11 +9,13 @@
 #include "host/object_model.hpp"
 #include "platform/text.hpp"
 #include "platform/textfile.hpp"
+#include "platform/ui/user.hpp"
 #include "plexisync/core/appl.hpp"
 #include "plexisync/core/context.hpp"
 #include "plexisync/core/error_log.hpp"
 #include "plexisync/core/errors.hpp"
 #include "plexisync/core/mail_host.hpp"
+#include "plexisync/dialogs/product.hpp"
 #include "plexisync/receive/receive_journal.hpp"
 #include "plexisync/receive/update_text.hpp"
 #include "plexisync/send/contact_record.hpp"
@@ -81,6 +83,24 @@ Blocks BlocksOf(const std::string& text) {
   return b;
 }
 
+// True when `address` is an enabled member of the folder: a member key
+// with that "eMail" (blanks around either side ignored) and "Bool" "1".
+bool IsEnabledMember(Context& ctx, const std::string& folderId, const std::string& address) {
+  const std::string wanted = platform::Trim(address);
+  if (wanted.empty()) return false;
+  CRegistry& reg = ctx.reg();
+  const std::string folderKey = FolderKeyPath(ctx, folderId);
+  if (!reg.KeyExists(folderKey)) return false;
+  for (const std::string& subkey : reg.GetAllSubKeys(folderKey)) {
+    if (IsFolderDataKey(subkey)) continue;
+    const std::string key = RecipientKeyPath(ctx, folderId, subkey);
+    if (platform::Trim(reg.GetString(key, "eMail", "")) == wanted && reg.GetString(key, "Bool", "0") == "1") {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 // Finishes one kept mail (see Finish_Receiving).
@@ -102,6 +122,9 @@ void ProceedInbox(Context& ctx, bool atSyncStart) {
     // Mails an earlier run began first: they arrived before anything new.
     Finish_Receiving(ctx);
     CRegistry& reg = ctx.reg();
+    // A send/receive the person starts asks again about the mails whose
+    // senders' question nobody answered; the scans in between leave them.
+    if (atSyncStart) ctx.MailsAwaitingConsent.clear();
     std::set<std::string> stayedBefore;
     if (atSyncStart && reg.KeyExists(StayedKey())) {
       for (auto& name : reg.GetAllValueNames(StayedKey())) stayedBefore.insert(std::move(name));
@@ -133,6 +156,7 @@ void ProceedInbox(Context& ctx, bool atSyncStart) {
         if (!PassOver([&] { entryId = mail->EntryID(); })) continue;
         inInbox.insert(entryId);
         if (stayed.count(entryId) != 0 || stayedBefore.count(entryId) != 0) continue;
+        if (ctx.MailsAwaitingConsent.count(entryId) != 0) continue;
         if (!StillInInbox(ctx, entryId, inboxId)) continue;
         if (Get_DontReceive(ctx)) {
           Purge_Item(ctx, mail);
@@ -149,7 +173,15 @@ void ProceedInbox(Context& ctx, bool atSyncStart) {
     // The list follows the Inbox: what stayed now is on it, what left the
     // Inbox is not.
     PassOver([&] {
-      for (const auto& id : stayed) reg.SetValue(StayedKey(), id, std::string("1"), 1);
+      for (const auto& id : stayed) {
+        // A mail waiting for the person's answer is asked about again at
+        // the next send/receive: it is not left to new arrivals.
+        if (ctx.MailsAwaitingConsent.count(id) != 0) {
+          if (reg.KeyExists(StayedKey())) reg.DeleteValue(StayedKey(), id);
+          continue;
+        }
+        reg.SetValue(StayedKey(), id, std::string("1"), 1);
+      }
       for (const auto& id : stayedBefore) {
         if (inInbox.count(id) == 0) reg.DeleteValue(StayedKey(), id);
       }
@@ -227,13 +259,23 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         Text = std::move(text);
 
         // The local folder; missing levels are made only for a mail
-        // that brings contacts or a file import.
+        // that brings contacts or a file import. A folder that was there
+        // before is only changed by its members, or with the person's yes.
         const std::string path = Extract_Path(ctx_, Text);
         const Blocks blocks = BlocksOf(Text);
-        bool found = false;
-        LocalFolder = Set_Folder(ctx_, path, blocks.import || blocks.contacts, found);
+        bool found = true;
+        LocalFolder = Set_Folder(ctx_, path, false, found);
+        const bool existed = LocalFolder != nullptr;
+        if (!LocalFolder) {
+          // A path that was refused (logged) leaves `found` as it was.
+          if (found || !(blocks.import || blocks.contacts)) return false;
+          LocalFolder = Set_Folder(ctx_, path, true, found);
+        }
         if (!LocalFolder) return false;
         const std::string folderId = LocalFolder->EntryID();
+        if (existed && !AcceptedFrom(Email, mailId, folderId)) {
+          return !StillInInbox(ctx_, mailId, ctx_.app().Session()->GetDefaultFolder(host::kFolderInbox)->EntryID());
+        }
 
         // The sender; then the mail's text goes into the key store with the
         // sender and the progress to come, and only then does the mail go
@@ -246,6 +288,34 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         ApplyBlocks(journal);
         return true;
       });
+}
+
+bool CReceiveMail::AcceptedFrom(const std::shared_ptr<host::MailItem>& Email, const std::string& mailId,
+                                const std::string& folderId) {
+  std::string name;
+  std::string address;
+  CSender::ReadNameAndEmail(ctx_, Email, name, address);
+  if (IsEnabledMember(ctx_, folderId, address)) return true;
+  // A mail from one of the person's own addresses (another of their
+  // machines) is theirs.
+  if (!address.empty() && Is_MyMail(ctx_, address)) return true;
+  const std::string folderName = LocalFolder->Name();
+  const std::string who = platform::Trim(name.empty() ? address : name);
+  const platform::MsgBoxResult answer = ctx_.svc.user.MessageBox(
+      name + " " + address + " sent changes for your folder '" + folderName +
+          "' but is not one of its members. Do you want to accept them and add " + who + " as a member?",
+      kProductTitle, platform::MsgBoxButtons::YesNo, platform::MsgBoxIcon::Question);
+  if (!ctx_.svc.user.LastMessageAnswered()) {
+    ctx_.MailsAwaitingConsent.insert(mailId);
+    return false;
+  }
+  if (answer == platform::MsgBoxResult::Yes) return true;
+  Purge_Item(ctx_, Email);
+  Append_error_record(ctx_,
+                      "The update mail from " + name + " <" + address + "> for the folder '" + folderName +
+                          "' was refused and removed: the sender is not one of the folder's members",
+                      "CReceiveMail_ProceedUpdates", "");
+  return false;
 }
 
 bool CReceiveMail::ApplyBlocks(ReceiveJournal& journal) {
@@ -406,7 +476,7 @@ std::shared_ptr<CSender> CSender::GetSender(Context& ctx, const std::shared_ptr<
   Protect(ctx, "CSender_GetSender", [&] {
     auto safe = ctx.app().CreateSafeMailItem();
     safe->SetItem(Email);
-    sender->Name = safe->SenderName();
+    sender->Name = platform::DropControlCharacters(safe->SenderName());
     sender->Email = GetEmail(ctx, Email);
     sender->entryID = GetEntryID(ctx, folderID, sender->Email, sender->Name);
     sender->LastUpdate = GetLastUpdate(ctx, folderID, sender->entryID, sender->Email);
@@ -414,10 +484,21 @@ std::shared_ptr<CSender> CSender::GetSender(Context& ctx, const std::shared_ptr<
   return sender;
 }
 
+void CSender::ReadNameAndEmail(Context& ctx, const std::shared_ptr<host::MailItem>& Email, std::string& name,
+                               std::string& address) {
+  Protect(ctx, "CSender_GetSender", [&] {
+    auto safe = ctx.app().CreateSafeMailItem();
+    safe->SetItem(Email);
+    name = platform::DropControlCharacters(safe->SenderName());
+    address = GetEmail(ctx, Email);
+  });
+}
+
 std::string CSender::GetEmail(Context& ctx, const std::shared_ptr<host::MailItem>& mail) {
   return ProtectOr(ctx, "CSender_GetEmail", std::string(), [&] {
     auto utils = ctx.app().CreateMapiUtils();
-    return platform::Trim(utils->HrGetOneProp(mail->MAPIOBJECT(), host::kPrSenderEmailAddress));
+    return platform::Trim(
+        platform::DropControlCharacters(utils->HrGetOneProp(mail->MAPIOBJECT(), host::kPrSenderEmailAddress)));
   });
 }
 
@@ -453,15 +534,18 @@ platform::DateTime CSender::GetLastUpdate(Context& ctx, const std::string& folde
                                           const std::string& address) {
   return ProtectOr(ctx, "CSender_GetLastUpdate", NeverUpdated(), [&] {
     CRegistry& reg = ctx.reg();
-    if (!entryId.empty()) {
-      return StoredDate(reg.GetString(RecipientKeyPath(ctx, folderId, entryId), "LastUpdate", kNeverUpdated));
-    }
+    // The last time a mail really went to the sender ("LastSent"); a
+    // member key from before it was kept has only "LastUpdate", which every
+    // send moves on, also one that had nothing to send.
+    auto lastSent = [&](const std::string& key) {
+      const std::string sent = reg.GetString(key, "LastSent", "");
+      return StoredDate(sent.empty() ? reg.GetString(key, "LastUpdate", kNeverUpdated) : sent);
+    };
+    if (!entryId.empty()) return lastSent(RecipientKeyPath(ctx, folderId, entryId));
     if (!address.empty()) {
       for (const std::string& subkey : reg.GetAllSubKeys(FolderKeyPath(ctx, folderId))) {
         const std::string key = RecipientKeyPath(ctx, folderId, subkey);
-        if (reg.GetString(key, "eMail", "") == address) {
-          return StoredDate(reg.GetString(key, "LastUpdate", kNeverUpdated));
-        }
+        if (reg.GetString(key, "eMail", "") == address) return lastSent(key);
       }
     }
     return NeverUpdated();

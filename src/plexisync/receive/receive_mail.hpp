@@ -25,6 +25,10 @@ inline constexpr const char* kReceiveFile = "rec.pxs";
 // An attachment larger than this is not read: it is logged and the mail
 // stays in the Inbox.
 inline constexpr std::size_t kMaxAttachmentBytes = 64u * 1024u * 1024u;
+// The most entries a recipients block may have, and the most characters of
+// one entry (its address and name together); a larger block is refused.
+inline constexpr std::size_t kMaxRecipientEntries = 10000;
+inline constexpr std::size_t kMaxRecipientEntryLength = 1000;
 
 // One complete scan of the Inbox for update mails (class "IPM.Note",
 // subject kUpdateMailSubject), repeated while a scan removed a mail. Logs
@@ -59,6 +63,11 @@ class CSender {
   // "CSender_GetSender".
   static std::shared_ptr<CSender> GetSender(Context& ctx, const std::shared_ptr<host::MailItem>& Email,
                                             const std::string& folderID);
+  // The sender's display name (control characters dropped) and address as
+  // the mail gives them; nothing is looked up or added. Logs under
+  // "CSender_GetSender".
+  static void ReadNameAndEmail(Context& ctx, const std::shared_ptr<host::MailItem>& Email, std::string& name,
+                               std::string& address);
 
  private:
   static std::string GetEmail(Context& ctx, const std::shared_ptr<host::MailItem>& mail);
@@ -87,6 +96,13 @@ class CReceiveMail {
   // stamps the local folder's members. Logs under
   // "CReceiveMail_ProceedUpdates". True when the mail was removed (it was
   // handled); false when it stays in the Inbox.
+  //
+  // A mail for a folder that exists here, from a sender who is not one of
+  // its enabled members, is applied only when the person says so: No
+  // removes it (logged), no answer at all leaves it in the Inbox to be asked
+  // about at the next send/receive (Context::MailsAwaitingConsent). A folder
+  // that does not exist yet is made as the mail says and its sender becomes
+  // a member.
   bool ProceedUpdates(const std::shared_ptr<host::MailItem>& Email);
 
   // Applies the blocks of an update mail whose apply is kept in `journal`
@@ -123,6 +139,11 @@ class CReceiveMail {
   // The handler of a block: logs a failure under `errName` and notes
   // whether it may be tried again.
   void BlockFailure(const char* errName, const std::string& context);
+  // False when a mail for an existing folder must not be applied: its
+  // sender is not an enabled member (nor the person) and the person did not
+  // say yes; on "No" the mail is removed and the refusal logged.
+  bool AcceptedFrom(const std::shared_ptr<host::MailItem>& Email, const std::string& mailId,
+                    const std::string& folderId);
   // Writes the answer memory and `values` into the journal, when there is one.
   void KeepAnswers(std::vector<std::pair<std::string, std::string>> values);
 

@@ -19,12 +19,14 @@ const ContactField& BodyField() { return kContactFields[kFieldLineCount]; }
 
 // The raw value of a field line turned into the value to set, by the field's
 // reading rule; nullopt when it does not parse (the property keeps its value).
+// A record may come from anyone: control characters other than tab, CR and
+// LF (a NUL among them) are dropped from texts.
 std::optional<RecordValue> ReadValue(Reading rule, std::string_view raw) {
   switch (rule) {
     case Reading::kTrimmed:
-      return RecordValue(platform::Trim(raw));
+      return RecordValue(platform::Trim(platform::DropControlCharacters(raw)));
     case Reading::kAsIs:
-      return RecordValue(std::string(raw));
+      return RecordValue(platform::DropControlCharacters(raw));
     case Reading::kDateTrimmed:
       if (auto d = platform::DateTime::TryParse(platform::Trim(raw))) return RecordValue(*d);
       return std::nullopt;
@@ -66,7 +68,7 @@ std::optional<RecordValue> ReadBody(std::string_view work, const std::string& ke
   const std::size_t end = wholeRecord ? rest.rfind(marker) : rest.find(marker);
   if (end == std::string_view::npos || end < kCrLf.size()) return std::nullopt;
   if (rest.substr(end - kCrLf.size(), kCrLf.size()) != kCrLf) return std::nullopt;
-  return RecordValue(platform::Trim(rest.substr(0, end - kCrLf.size())));
+  return RecordValue(platform::Trim(platform::DropControlCharacters(rest.substr(0, end - kCrLf.size()))));
 }
 
 host::Variant ToHostValue(const RecordValue& v) {

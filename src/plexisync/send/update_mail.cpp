@@ -38,14 +38,6 @@ std::string FirstCharacters(const std::string& s, std::size_t n) {
   return s.substr(0, i);
 }
 
-std::size_t CharacterCount(const std::string& s) {
-  std::size_t count = 0;
-  for (unsigned char c : s) {
-    if ((c & 0xC0) != 0x80) ++count;
-  }
-  return count;
-}
-
 // The number of contacts from which on the folder goes out as a file, from
 // the stored list position of the options window.
 int ExportThreshold(const std::string& stored) {
@@ -100,7 +92,7 @@ bool CUpdateMail::Initialize_Update() {
     if (progress) {
       progress->TheBar().SetValue(0);
       const std::string name = tF_->Name();
-      caption = CharacterCount(name) < 18 ? "Updating folder '" + name + "'"
+      caption = platform::CharacterCount(name) < 18 ? "Updating folder '" + name + "'"
                                           : "Updating folder '" + FirstCharacters(name, 15) + "...'";
       progress->Show(false);
     }
@@ -369,6 +361,8 @@ std::shared_ptr<host::MailItem> CUpdateMail::CreateUpdateMail(const std::shared_
   importTo_.clear();
   importMail_.reset();
   mailNotSent_ = false;
+  mailComposed_ = false;
+  importMailSent_ = false;
   listRewritten_ = false;
   listed_.clear();
   current_.clear();
@@ -404,6 +398,7 @@ std::shared_ptr<host::MailItem> CUpdateMail::CreateUpdateMail(const std::shared_
       mail = ComposeMail(bcc, contacts);
       // Without its body the mail is not made: the same changes go next time.
       if (!mail) MailNotSent();
+      mailComposed_ = mail != nullptr;
     }
 
     if (!importTo_.empty()) {
@@ -439,18 +434,31 @@ void CUpdateMail::MailNotSent() {
 
 void CUpdateMail::SetLastUpdates() {
   Protect(ctx_, "SetLastUpdates", [&] {
-    const std::string stamp = ctx_.Now().AddSeconds(5).ToText();
+    const platform::DateTime now = ctx_.Now();
+    const std::string stamp = now.AddSeconds(5).ToText();
+    const std::string sentAt = now.ToText();
     // The recipients behind are stamped only once the import mail that
     // tells them of the file was handed over (or when none was needed).
     const bool fileSent = stampAll_ && !importMail_;
-    for (const auto& client : clients_) {
-      const bool gotMail = std::any_of(mailRecipients_.begin(), mailRecipients_.end(),
-                                       [&](const cEntry& r) { return r.entryID == client.entryID; });
-      const bool isBehind = std::find(behind_.begin(), behind_.end(), client.entryID) != behind_.end();
-      if ((gotMail && !mailNotSent_) || (isBehind && fileSent)) {
-        ctx_.reg().SetValue(RecipientKeyPath(ctx_, folderId_, client.entryID), "LastUpdate", stamp, 1);
+    CRegistry& reg = ctx_.reg();
+    reg.Transact([&] {
+      for (const auto& client : clients_) {
+        const bool gotMail = std::any_of(mailRecipients_.begin(), mailRecipients_.end(),
+                                         [&](const cEntry& r) { return r.entryID == client.entryID; });
+        const bool isBehind = std::find(behind_.begin(), behind_.end(), client.entryID) != behind_.end();
+        if ((gotMail && !mailNotSent_) || (isBehind && fileSent)) {
+          const std::string key = RecipientKeyPath(ctx_, folderId_, client.entryID);
+          reg.SetValue(key, "LastUpdate", stamp, 1);
+          // "LastUpdate" moves on with every send, also one that had
+          // nothing to send; "LastSent" only when a mail really went to
+          // the recipient. A change that comes back is judged against it:
+          // what they changed after it reached them is a newer change.
+          if ((gotMail && !mailNotSent_ && mailComposed_) || (isBehind && importMailSent_)) {
+            reg.SetValue(key, "LastSent", sentAt, 1);
+          }
+        }
       }
-    }
+    });
   });
   if (PB) PassOver([&] { ctx_.Progress().Hide(); });
 }

@@ -136,6 +136,11 @@ class CUpdateMail {
   bool sentSomething_ = false;
   bool stampAll_ = false;
   bool mailNotSent_ = false;
+  // An update mail was made for the recipients of mailRecipients_, and the
+  // import mail telling those behind of the file was handed over: only
+  // then did they get something (see "LastSent").
+  bool mailComposed_ = false;
+  bool importMailSent_ = false;
   bool refDateActive_ = false;
   platform::DateTime refDate_;
   std::size_t skipped_ = 0;

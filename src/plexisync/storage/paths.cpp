@@ -41,6 +41,37 @@ std::string_view TakeFirstName(std::string_view& rest) {
 
 }  // namespace
 
+void CheckFolderPath(const std::string& path) {
+  std::string_view rest = path;
+  if (rest.empty() || rest == kPathSeparator) return;
+  std::size_t levels = 0;
+  while (!rest.empty() && rest != kPathSeparator) {
+    const std::string_view name = TakeFirstName(rest);
+    if (++levels > kMaxPathLevels) {
+      throw AddinError(kErrInvalidCall, "The folder path has more than " + std::to_string(kMaxPathLevels) +
+                                            " levels; no folder is looked for or made");
+    }
+    const std::string shown = "'" + std::string(name.substr(0, 40)) + (name.size() > 40 ? "...'" : "'");
+    if (name.empty()) {
+      throw AddinError(kErrInvalidCall, "The folder path has an empty folder name at level " +
+                                            std::to_string(levels) + "; no folder is looked for or made");
+    }
+    if (platform::CharacterCount(name) > kMaxFolderNameLength) {
+      throw AddinError(kErrInvalidCall, "The folder name " + shown + " at level " + std::to_string(levels) +
+                                            " is longer than " + std::to_string(kMaxFolderNameLength) +
+                                            " characters; no folder is looked for or made");
+    }
+    for (const char c : name) {
+      const auto u = static_cast<unsigned char>(c);
+      if (u < 0x20 || u == 0x7F) {
+        throw AddinError(kErrInvalidCall, "The folder name at level " + std::to_string(levels) +
+                                              " holds the control character " + std::to_string(u) +
+                                              "; no folder is looked for or made");
+      }
+    }
+  }
+}
+
 std::string Get_Path(Context& ctx, const std::shared_ptr<host::Folder>& folder) {
   return ProtectOr(ctx, "Get_Path", std::string(), [&] {
     if (!folder) throw AddinError(kErrObjectNotSet, "Object variable or With block variable not set");
@@ -84,6 +115,8 @@ std::string Extract_Folder(Context& ctx, std::string& path) {
 
 std::shared_ptr<host::Folder> Set_Folder(Context& ctx, const std::string& path, bool create, bool& found) {
   return ProtectOr(ctx, "Set_Folder", std::shared_ptr<host::Folder>(), [&]() -> std::shared_ptr<host::Folder> {
+    // A path from a mail is checked whole before any folder is looked up.
+    CheckFolderPath(path);
     auto session = ctx.app().Session();
     std::string_view rest = path;
     if (rest.empty() || rest == kPathSeparator) {
@@ -111,6 +144,13 @@ std::shared_ptr<host::Folder> Set_Folder(Context& ctx, const std::string& path, 
         next = subfolders->Add(name, host::kFolderTypeContacts);
       }
       current = std::move(next);
+    }
+    // Contacts go only into a contacts folder: a path that ends at a mail
+    // folder (the Inbox, Sent Items), at a store's top folder or at any
+    // other kind of folder gives none.
+    if (current->DefaultItemType() != host::kContactItem) {
+      throw AddinError(kErrInvalidCall, "The folder path names '" + current->Name() +
+                                            "', which is not a contacts folder; nothing goes into it");
     }
     found = true;
     return current;

@@ -5,6 +5,7 @@
 // down, each followed by "$/$" ("Personal Folders$/$Contacts$/$Friends$/$");
 // in an update mail it is followed by ":EndOfPath:". Names are taken as
 // they are, nothing is escaped.
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,17 @@ inline constexpr const char* kEndOfPath = ":EndOfPath:";
 // Where contacts that the user changed go when their sender deletes them.
 inline constexpr const char* kSafetyFolderPath = "Personal Folders$/$Contacts$/$Deleted Contacts$/$";
 
+// The most levels a folder path may have, and the most characters of one
+// folder name in it.
+inline constexpr std::size_t kMaxPathLevels = 32;
+inline constexpr std::size_t kMaxFolderNameLength = 255;
+
+// Throws AddinError when the path may not be walked: more than
+// kMaxPathLevels names, an empty name, a name longer than
+// kMaxFolderNameLength characters or holding a control character (NUL
+// included). "" and "$/$" pass.
+void CheckFolderPath(const std::string& path);
+
 // The folder's path text followed by ":EndOfPath:". Logs under "Get_Path"
 // and returns "".
 std::string Get_Path(Context& ctx, const std::shared_ptr<host::Folder>& folder);
@@ -41,8 +53,9 @@ std::string Extract_Folder(Context& ctx, std::string& path);
 // its first name (the default store when no open store has that name).
 // With `create`, missing levels are made as contacts folders; without it a
 // missing level gives nullptr and found = false. "" and "$/$" give the
-// default contacts folder. Logs under "Set_Folder" and returns nullptr,
-// leaving `found` as it was.
+// default contacts folder. A path that CheckFolderPath refuses, or one
+// that ends at a folder other than a contacts folder, is an error. Logs
+// under "Set_Folder" and returns nullptr, leaving `found` as it was.
 std::shared_ptr<host::Folder> Set_Folder(Context& ctx, const std::string& path, bool create, bool& found);
 
 // Removes a contact whose sender deleted it. When it was modified on or

@@ -183,6 +183,7 @@ void CUpdateMail::ExportToFile() {
     PassOver([&] { sent = Safe_Send(ctx_, importMail_); });
     // Only recipients that were told of the file count as updated.
     stampAll_ = sent;
+    importMailSent_ = sent;
     importMail_.reset();
     return;
   }
