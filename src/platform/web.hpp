@@ -1,7 +1,12 @@
 #pragma once
 // Fetching pages and files over HTTP(S): the update check reads a page's
 // text, the update download fetches the installer's bytes.
+//
+// Redirects: no fetch ever follows one to a scheme other than http or https,
+// nor from https down to http (IsSafeRedirect). FetchBytesConfined also
+// follows only redirects to addresses its caller accepts.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -21,6 +26,15 @@ class WebError : public std::runtime_error {
   long status_;
 };
 
+// Says whether a fetch may go to `address` (an absolute address: where the
+// fetch starts, or where a redirect leads).
+using AddressCheck = std::function<bool(const std::string& address)>;
+
+// The rule every redirect of every fetch keeps: `to` uses http or https, and
+// when `from` uses https so does `to` (no step down to plain http). Schemes
+// compare without regard to case.
+bool IsSafeRedirect(const std::string& from, const std::string& to);
+
 class WebClient {
  public:
   virtual ~WebClient() = default;
@@ -32,10 +46,17 @@ class WebClient {
   // `limitSeconds` (or the client's own limit when that is shorter); running
   // out of time throws WebError. For pages that the person waits for.
   virtual std::string FetchTextWithin(const std::string& url, long limitSeconds) = 0;
+  // FetchBytes that reaches only addresses `mayReach` accepts: `url` itself,
+  // every redirect before it is followed, and the address the body finally
+  // came from. A refused address ends the fetch with a WebError whose
+  // one-line text names it; nothing of a refused address is fetched.
+  virtual std::vector<std::uint8_t> FetchBytesConfined(const std::string& url, const AddressCheck& mayReach) = 0;
 };
 
-// libcurl: http and https only, redirects followed (at most 10), the
-// system's proxy settings from the environment, bounded waiting.
+// libcurl: http and https only, redirects followed by the client itself (at
+// most Options::maxRedirects; curl follows none on its own), each checked
+// with IsSafeRedirect before it is followed, the system's proxy settings from
+// the environment, bounded waiting (the limits cover all the hops together).
 class CurlWebClient final : public WebClient {
  public:
   struct Options {
@@ -48,6 +69,11 @@ class CurlWebClient final : public WebClient {
     std::uint64_t maxBytes = std::uint64_t{512} << 20;
     // Sent with every request when not empty.
     std::string userAgent;
+    // More redirects than this in one fetch fail it (WebError).
+    int maxRedirects = 10;
+    // When not empty: the certificates (PEM) trusted for https instead of
+    // the system's.
+    std::string caFile;
   };
 
   CurlWebClient();
@@ -56,10 +82,12 @@ class CurlWebClient final : public WebClient {
   std::string FetchText(const std::string& url) override;
   std::vector<std::uint8_t> FetchBytes(const std::string& url) override;
   std::string FetchTextWithin(const std::string& url, long limitSeconds) override;
+  std::vector<std::uint8_t> FetchBytesConfined(const std::string& url, const AddressCheck& mayReach) override;
 
  private:
-  // `limitSeconds` > 0 shortens the transfer and connect limits to it.
-  std::string Fetch(const std::string& url, long limitSeconds = 0);
+  // `limitSeconds` > 0 shortens the transfer and connect limits to it;
+  // `mayReach`, when given, confines the fetch as FetchBytesConfined does.
+  std::string Fetch(const std::string& url, long limitSeconds = 0, const AddressCheck* mayReach = nullptr);
   Options options_;
 };
 

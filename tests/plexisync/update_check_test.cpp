@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -384,6 +385,53 @@ TEST_F(UpdateCheckTest, AnInstallerThatCannotStartOpensTheDownloadPage) {
   EXPECT_NE(user_.messages[1].text.find(FallbackAddress()), std::string::npos);
 }
 
+TEST_F(UpdateCheckTest, TheDownloadFollowsOnlyRedirectsWithinTheVendorBase) {
+  const std::string installer = std::string(kVendor) + "/files/Update.exe";
+  const auto bytes = Installer(1000);
+  struct Case {
+    const char* name;
+    std::string target;  // where the installer's address redirects to
+    bool followed;
+  };
+  const Case cases[] = {
+      {"within the base", std::string(kVendor) + "/files/v2/Update.exe", true},
+      {"the base itself", std::string(kVendor) + "/", true},
+      {"another host", "https://evil.example/Update.exe", false},
+      {"a host that merely begins like the vendor's", "https://www.quorvane.example.evil.example/Update.exe", false},
+      {"another port", "https://www.quorvane.example:8443/files/Update.exe", false},
+      {"down to http on the vendor's host", "http://www.quorvane.example/files/Update.exe", false},
+      {"another scheme", "ftp://www.quorvane.example/files/Update.exe", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(inst_);
+    fs::create_directories(inst_);
+    platform::FakeWebClient web;
+    web.SetRedirect(installer, c.target);
+    web.SetBytes(c.target, bytes);
+    MakeContext(&web);
+    shell_.Clear();
+    user_.messages.clear();
+    user_.answers = {MsgBoxResult::Ok};
+
+    Download_Update(*ctx_, installer);
+
+    if (c.followed) {
+      EXPECT_EQ(web.Requests(), (std::vector<std::string>{installer, c.target}));
+      EXPECT_EQ(ReadAll(Target()), std::string(bytes.begin(), bytes.end()));
+      EXPECT_EQ(Runs(), std::vector<std::string>{Target().string()});
+      EXPECT_TRUE(Opened().empty());
+    } else {
+      // The refused address is never asked for; nothing is saved or started.
+      EXPECT_EQ(web.Requests(), std::vector<std::string>{installer});
+      EXPECT_TRUE(InstFiles().empty());
+      EXPECT_TRUE(Runs().empty());
+      EXPECT_EQ(Opened(), std::vector<std::string>{FallbackAddress()});
+      EXPECT_TRUE(user_.messages.empty());
+    }
+  }
+}
+
 // The real web client against a server on this machine.
 class UpdateOverHttpTest : public UpdateCheckTest {
  protected:
@@ -416,13 +464,13 @@ class UpdateOverHttpTest : public UpdateCheckTest {
 };
 
 TEST_F(UpdateOverHttpTest, ChecksDownloadsAndStarts) {
-  server_.Set(CheckPath(), {"200 OK", "0", {}, {}});
+  server_.Set(CheckPath(), {"200 OK", "0", {}, {}, {}});
   Check_Update(*ctx_);
   EXPECT_EQ(user_.Texts(), std::vector<std::string>{kNoUpdates});
 
   const auto bytes = Installer(300000);
-  server_.Set(CheckPath(), {"200 OK", server_.Base() + "/files/Update.exe", {}, {}});
-  server_.Set("/files/Update.exe", {"200 OK", std::string(bytes.begin(), bytes.end()), {}, {}});
+  server_.Set(CheckPath(), {"200 OK", server_.Base() + "/files/Update.exe", {}, {}, {}});
+  server_.Set("/files/Update.exe", {"200 OK", std::string(bytes.begin(), bytes.end()), {}, {}, {}});
   user_.messages.clear();
   user_.answers = {MsgBoxResult::Yes, MsgBoxResult::Ok};
   Check_Update(*ctx_);
@@ -433,7 +481,7 @@ TEST_F(UpdateOverHttpTest, ChecksDownloadsAndStarts) {
 }
 
 TEST_F(UpdateOverHttpTest, ASlowServerIsAFailedCheck) {
-  server_.Set(CheckPath(), {"200 OK", "0", std::chrono::milliseconds(5000), {}});
+  server_.Set(CheckPath(), {"200 OK", "0", std::chrono::milliseconds(5000), {}, {}});
   // The check's own limit ends the wait, whatever the client allows.
   EXPECT_EQ(Get_Update_Info(*ctx_, 1), "");
   // A check that runs out of time reports the failure.
@@ -446,8 +494,8 @@ TEST_F(UpdateOverHttpTest, ASlowServerIsAFailedCheck) {
 
 TEST_F(UpdateOverHttpTest, ADownloadThatBreaksOffLeavesNothingInPlaceAndStartsNothing) {
   const auto bytes = Installer(200000);
-  server_.Set(CheckPath(), {"200 OK", server_.Base() + "/files/Update.exe", {}, {}});
-  server_.Set("/files/Update.exe", {"200 OK", std::string(bytes.begin(), bytes.end()), {}, 100000});
+  server_.Set(CheckPath(), {"200 OK", server_.Base() + "/files/Update.exe", {}, {}, {}});
+  server_.Set("/files/Update.exe", {"200 OK", std::string(bytes.begin(), bytes.end()), {}, 100000, {}});
   for (const bool earlier : {false, true}) {
     SCOPED_TRACE(earlier ? "with an earlier installer" : "first download");
     if (earlier) std::ofstream(Target(), std::ios::binary) << "earlier";
@@ -465,6 +513,133 @@ TEST_F(UpdateOverHttpTest, ADownloadThatBreaksOffLeavesNothingInPlaceAndStartsNo
       EXPECT_TRUE(InstFiles().empty());
     }
   }
+}
+
+TEST_F(UpdateOverHttpTest, ARedirectOutOfTheVendorBaseIsRefused) {
+  // The vendor base is http://127.0.0.1:<port>: the same server named
+  // "localhost", and another port of 127.0.0.1, are other bases.
+  platform::LoopbackHttpServer other;
+  ASSERT_TRUE(other.Running());
+  const std::string swapped = "a swapped installer";
+  other.Set("/files/Update.exe", {"200 OK", swapped, {}, {}, {}});
+  server_.Set("/elsewhere/Update.exe", {"200 OK", swapped, {}, {}, {}});
+  const std::string targets[] = {
+      other.Base() + "/files/Update.exe",
+      "http://localhost:" + std::to_string(server_.Port()) + "/elsewhere/Update.exe",
+  };
+  for (const std::string& target : targets) {
+    SCOPED_TRACE(target);
+    fs::remove_all(inst_);
+    fs::create_directories(inst_);
+    server_.Set(CheckPath(), {"200 OK", server_.Base() + "/files/Update.exe", {}, {}, {}});
+    server_.Set("/files/Update.exe", platform::LoopbackHttpServer::Reply::Redirect(target));
+    const std::size_t before = server_.Requests().size();
+    shell_.Clear();
+    user_.messages.clear();
+    user_.answers = {MsgBoxResult::Yes, MsgBoxResult::Ok};
+
+    Check_Update(*ctx_);
+
+    EXPECT_EQ(user_.Texts(), std::vector<std::string>{kNewVersion});
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(Opened(), std::vector<std::string>{server_.Base() + "/download.asp?catID=3&fr=pxs"});
+    EXPECT_TRUE(InstFiles().empty());
+    // The redirect's target was never asked for.
+    const auto requests = server_.Requests();
+    EXPECT_EQ(std::vector<std::string>(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()),
+              (std::vector<std::string>{CheckPath(), "/files/Update.exe"}));
+    EXPECT_TRUE(other.Requests().empty());
+  }
+}
+
+TEST_F(UpdateOverHttpTest, ARedirectWithinTheVendorBaseIsFollowed) {
+  const auto bytes = Installer(300000);
+  server_.Set(CheckPath(), {"200 OK", server_.Base() + "/files/Update.exe", {}, {}, {}});
+  server_.Set("/files/Update.exe", platform::LoopbackHttpServer::Reply::Redirect("v2/Update.exe"));
+  server_.Set("/files/v2/Update.exe",
+              platform::LoopbackHttpServer::Reply::Redirect(server_.Base() + "/files/v3/Update.exe", "301 Moved"));
+  server_.Set("/files/v3/Update.exe", {"200 OK", std::string(bytes.begin(), bytes.end()), {}, {}, {}});
+  user_.answers = {MsgBoxResult::Yes, MsgBoxResult::Ok};
+
+  Check_Update(*ctx_);
+
+  EXPECT_EQ(user_.Texts(), (std::vector<std::string>{kNewVersion, kCompleted}));
+  EXPECT_EQ(ReadAll(Target()), std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(Runs(), std::vector<std::string>{Target().string()});
+  EXPECT_TRUE(Opened().empty());
+  EXPECT_EQ(server_.Requests(), (std::vector<std::string>{CheckPath(), "/files/Update.exe", "/files/v2/Update.exe",
+                                                          "/files/v3/Update.exe"}));
+}
+
+// The vendor over https (a loopback openssl server whose certificate the
+// client trusts), with a plain http server beside it.
+class UpdateOverHttpsTest : public UpdateOverHttpTest {
+ protected:
+  void SetUp() override {
+    UpdateOverHttpTest::SetUp();
+    ASSERT_TRUE(https_.Running()) << https_.Error();
+    auto options = Options(20);
+    options.caFile = https_.CaFile();
+    tls_ = std::make_unique<platform::CurlWebClient>(options);
+    vendorHere_.reset();  // the earlier value back first, then the https base
+    vendorHere_ = std::make_unique<ScopedEnv>("PLEXISYNC_VENDOR_URL", https_.Base());
+    MakeContext(tls_.get());
+  }
+  void TearDown() override {
+    ctx_.reset();
+    tls_.reset();
+    UpdateOverHttpTest::TearDown();
+  }
+  std::string Fallback() const { return https_.Base() + "/download.asp?catID=3&fr=pxs"; }
+
+  platform::LoopbackHttpsServer https_;
+  std::unique_ptr<platform::CurlWebClient> tls_;
+};
+
+TEST_F(UpdateOverHttpsTest, DownloadsOverHttpsButNeverDownToHttp) {
+  const auto bytes = Installer(100000);
+  const std::string body(bytes.begin(), bytes.end());
+  https_.Set("/files/Update.exe", {"200 OK", body, {}, {}, {}});
+  https_.Set("/files/moved.exe", platform::LoopbackHttpServer::Reply::Redirect("/files/Update.exe"));
+  // The same address over plain http (the http server holds a swapped one).
+  https_.Set("/files/down.exe", platform::LoopbackHttpServer::Reply::Redirect(server_.Base() + "/files/Update.exe"));
+  https_.Set("/files/named.exe", platform::LoopbackHttpServer::Reply::Redirect(
+                                     "https://localhost:" + std::to_string(https_.Port()) + "/files/Update.exe"));
+  server_.Set("/files/Update.exe", {"200 OK", "a swapped installer", {}, {}, {}});
+
+  struct Case {
+    const char* name;
+    const char* path;
+    bool followed;
+  };
+  const Case cases[] = {
+      {"straight", "/files/Update.exe", true},
+      {"redirected within the base", "/files/moved.exe", true},
+      {"redirected down to http", "/files/down.exe", false},
+      {"redirected to another host name over https", "/files/named.exe", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(inst_);
+    fs::create_directories(inst_);
+    shell_.Clear();
+    user_.messages.clear();
+    user_.answers = {MsgBoxResult::Ok};
+
+    Download_Update(*ctx_, https_.Base() + c.path);
+
+    if (c.followed) {
+      EXPECT_EQ(ReadAll(Target()), body);
+      EXPECT_EQ(Runs(), std::vector<std::string>{Target().string()});
+      EXPECT_TRUE(Opened().empty());
+    } else {
+      EXPECT_TRUE(InstFiles().empty());
+      EXPECT_TRUE(Runs().empty());
+      EXPECT_EQ(Opened(), std::vector<std::string>{Fallback()});
+      EXPECT_TRUE(user_.messages.empty());
+    }
+  }
+  EXPECT_TRUE(server_.Requests().empty());
 }
 
 }  // namespace

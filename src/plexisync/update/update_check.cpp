@@ -209,12 +209,17 @@ void Download_Update(Context& ctx, const std::string& address) {
   progress.Message().SetCaption(kDownloading);
   progress.Show(false);
   try {
-    if (!IsInstallerAddress(address, VendorBaseAddress())) {
+    const std::string vendorBase = VendorBaseAddress();
+    if (!IsInstallerAddress(address, vendorBase)) {
       throw std::invalid_argument("Not an installer address of the vendor: " + address);
     }
     if (ctx.svc.web == nullptr || ctx.svc.shell == nullptr) throw std::logic_error("No web client or shell");
     const std::string installer = InstallerPath(ctx);
-    const std::vector<std::uint8_t> bytes = ctx.svc.web->FetchBytes(address);
+    // Every hop of the download, and the address its bytes finally come
+    // from, must be an installer address of the same vendor base: a
+    // redirect cannot swap the installer.
+    const std::vector<std::uint8_t> bytes = ctx.svc.web->FetchBytesConfined(
+        address, [&vendorBase](const std::string& hop) { return IsInstallerAddress(hop, vendorBase); });
     EndProgress(progress);
     SaveWhole(installer, bytes);
     ctx.svc.user.MessageBox(kDownloaded, kProductTitle, platform::MsgBoxButtons::Ok,

@@ -4,7 +4,9 @@
 // into the installation folder and starts it.
 //
 // Only an installer address on the vendor server's own base address is
-// accepted, over https (plain http only on a loopback host, for tests); the
+// accepted, over https (plain http only on a loopback host, for tests), and
+// the download follows only redirects to such addresses (never from https
+// down to http; the address the bytes finally come from is checked too); the
 // download is written under a temporary name and moved into place only when
 // it is complete; a partial file is never started. The check's wait for the
 // page is bounded: a timeout is a failed check.
@@ -40,7 +42,8 @@ std::string Get_Update_Info(Context& ctx);
 // kUpdateCheckLimitSeconds.
 std::string Get_Update_Info(Context& ctx, long limitSeconds);
 // Downloads the installer at `address`, saves it and starts it; on a failure
-// opens the fallback page in the person's browser instead.
+// (a redirect that leaves the installer addresses included: nothing is then
+// saved or started) opens the fallback page in the person's browser instead.
 void Download_Update(Context& ctx, const std::string& address);
 
 }  // namespace plexisync
