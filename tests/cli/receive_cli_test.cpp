@@ -72,6 +72,42 @@ TEST_F(ReceiveCliTest, SendReceiveAppliesTheArrivedUpdateMailAndSaysWhatChanged)
                            Not(HasSubstr("Update mails:"))));
 }
 
+
+// Carol, who is no member of Bob's copy of Team, shares a Team folder of her
+// own: her mail names the same path. Bob's program asks; without a person to
+// answer, the mail waits in the Inbox and changes nothing, and Carol gets
+// nothing of Bob's; the answer at the next send-receive decides.
+TEST_F(ReceiveCliTest, AMailFromSomeoneWhoIsNotAMemberWaitsForTheAnswer) {
+  ShareWithBob();
+  Ok({"-p", "bob", "--batch", "send-receive"});
+  CreateProfile("carol", "Carol Crane", "carol@example.org");
+  Ok({"-p", "carol", "contact", "add", "Contacts", "--set", "FullName=Bob Brown", "--set",
+      "Email1Address=bob@example.org"});
+  Ok({"-p", "carol", "folder", "add", "Contacts/Team"});
+  Ok({"-p", "carol", "contact", "add", "Contacts/Team", "--set", "FullName=Zed Zero"});
+  Ok({"-p", "carol", "share", "Contacts/Team", "--add", "Bob Brown", "--send"});
+  Ok({"-p", "carol", "send-receive"});
+  const std::string question =
+      "Carol Crane carol@example.org sent changes for your folder 'Team' but is not one of its members. Do you "
+      "want to accept them and add Carol Crane as a member?";
+
+  RunResult r = Run({"-p", "bob", "--batch", "send-receive"});
+  EXPECT_THAT(r.out, AllOf(HasSubstr(question), HasSubstr("1 left in the Inbox")));
+  EXPECT_EQ(BobsContacts().count("Zed Zero"), 0u);
+  Ok({"-p", "bob", "contact", "add", "Contacts/Team", "--set", "FullName=Bob's own"});
+  Ok({"-p", "bob", "--batch", "update-all"});
+  EXPECT_THAT(Ok({"-p", "bob", "members", "Contacts/Team"}), Not(HasSubstr("carol@example.org")));
+  r = Run({"-p", "carol", "--batch", "send-receive"});
+  EXPECT_THAT(r.out, HasSubstr("Sent 0, received 0\n")) << "Carol got something of Bob's";
+
+  // Asked again at the next send-receive; Yes takes Carol's contact and her.
+  r = Run({"-p", "bob", "send-receive", "--answer", "Yes"});
+  ASSERT_EQ(r.rc, 0) << r.out << r.err;
+  EXPECT_THAT(r.out, HasSubstr(question));
+  EXPECT_EQ(BobsContacts().count("Zed Zero"), 1u);
+  EXPECT_THAT(Ok({"-p", "bob", "members", "Contacts/Team"}), HasSubstr("carol@example.org"));
+}
+
 TEST_F(ReceiveCliTest, EachQuestionOfAnArrivedChangeTakesTheNextAnswer) {
   ShareWithBob();
   Ok({"-p", "bob", "--batch", "send-receive"});
