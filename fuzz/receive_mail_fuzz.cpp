@@ -418,6 +418,24 @@ class Reader {
   std::set<fs::path> files_;
 };
 
+constexpr std::string_view kScratchPrefix = "receive_mail_fuzz.";
+
+// Removes the scratch folders of processes that are gone: a crash, a timeout
+// or an out-of-memory stop ends the process without removing its folder,
+// and /dev/shm holds it in memory.
+void RemoveStaleScratch(const fs::path& tmp) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(tmp, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kScratchPrefix, 0) != 0) continue;
+    const std::string rest = name.substr(kScratchPrefix.size());
+    const std::string pid = rest.substr(0, rest.find('.'));
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (fs::exists(fs::path("/proc") / pid, ec)) continue;
+    fs::remove_all(entry.path(), ec);
+  }
+}
+
 // The scratch folder (in memory when /dev/shm is there, since every change
 // of the profile is a database write), the reader, and the first share.
 class Fixture {
@@ -426,7 +444,8 @@ class Fixture {
     const fs::path shm = "/dev/shm";
     std::error_code ec;
     const fs::path tmp = fs::is_directory(shm, ec) && ::access(shm.c_str(), W_OK) == 0 ? shm : fs::temp_directory_path();
-    std::string templ = (tmp / "receive_mail_fuzz.XXXXXX").string();
+    RemoveStaleScratch(tmp);
+    std::string templ = (tmp / (std::string(kScratchPrefix) + std::to_string(::getpid()) + ".XXXXXX")).string();
     Require(::mkdtemp(templ.data()) != nullptr, "no scratch folder");
     dir_ = templ;
     base_ = ReadFile(PLEXISYNC_RECEIVE_BASE);
