@@ -78,9 +78,8 @@ constexpr const char* kReaderName = "Reader Rose";
 constexpr const char* kReaderAddress = "rose@example.org";
 
 // Every contact of the default Contacts folder has a FullName without a NUL
-// byte after the receive. Off until the receiving side drops control
-// characters from arrived values.
-constexpr bool kCheckNamesWithoutNul = false;
+// byte after the receive (arrived values lose their control characters).
+constexpr bool kCheckNamesWithoutNul = true;
 
 // The person's transcript keeps every question; past this many entries the
 // client and the add-in are started anew.

@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build="${1:?usage: make_receive_seeds.sh BUILD_DIR}"
-held="hostile_recipients_no_mid"
+held=""
 cmake --build "$build" --target receive_seed
 corpus=fuzz/corpus/receive_mail
 findings=fuzz/findings/receive_mail
