@@ -415,6 +415,20 @@ TEST_F(HostileMailTest, AStrangersRecipientsBlockEnrolsNobodyInAFolderNotShared)
   EXPECT_THAT(UpdateMailsTo(kCarolAddress), IsEmpty());
 }
 
+TEST_F(HostileMailTest, AStrangerLetInIsAMemberAlsoWithoutARecipientsBlock) {
+  // Carol is a contact of Bob's already: nothing else would make her one.
+  NewContact(*bob_, Contacts(*bob_), kCarol, kCarolAddress);
+  std::string record = RecordOf("Dan Diaz");
+  record.replace(16, 48, FreshCorrId('C'));
+  DeliverFrom(std::string(kPath) + "\r\n" + record, kCarol, kCarolAddress, [](platform::ScriptedUser& u) {
+    u.ExpectMessage(kStrangerQuestion, platform::MsgBoxResult::Yes);
+  });
+  EXPECT_THAT(bob_->user.Failures(), IsEmpty());
+  EXPECT_EQ(Snapshot().size(), 3u);
+  EXPECT_EQ(MemberState(team_, kCarolAddress), "1");
+  EXPECT_EQ(MemberState(team_, "alice@example.org"), "1");
+}
+
 TEST_F(HostileMailTest, AnInvitationToANewFolderNeedsNoConsent) {
   const std::string text = "Personal Folders$/$Contacts$/$Carols$/$:EndOfPath:\r\n:StartOfRecipients:\r\n"
                            ":EndOfRecipients:\r\n" + RecordOf("Dan Diaz");

@@ -282,6 +282,11 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         // for good, before any block runs, so that a nested scan never finds
         // it again. Should the text not be kept (a full disk), the mail stays.
         Sender = CSender::GetSender(ctx_, Email, folderId);
+        // The person let the sender in: a member from now on, also when the
+        // mail carries no recipients block to say so.
+        if (consented_ && !Sender->entryID.empty() && !IsEnabledMember(ctx_, folderId, Sender->Email)) {
+          Update_Entry(ctx_, folderId, Sender->entryID, platform::Trim(Sender->Name), true, Sender->Email);
+        }
         ReceiveJournal journal(ctx_, mailId);
         journal.Create(Text, folderId, path, *Sender);
         Purge_Item(ctx_, Email);
@@ -309,7 +314,10 @@ bool CReceiveMail::AcceptedFrom(const std::shared_ptr<host::MailItem>& Email, co
     ctx_.MailsAwaitingConsent.insert(mailId);
     return false;
   }
-  if (answer == platform::MsgBoxResult::Yes) return true;
+  if (answer == platform::MsgBoxResult::Yes) {
+    consented_ = true;
+    return true;
+  }
   Purge_Item(ctx_, Email);
   Append_error_record(ctx_,
                       "The update mail from " + name + " <" + address + "> for the folder '" + folderName +

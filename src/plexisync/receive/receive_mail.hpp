@@ -148,6 +148,8 @@ class CReceiveMail {
   void KeepAnswers(std::vector<std::pair<std::string, std::string>> values);
 
   Context& ctx_;
+  // Set when the person accepted a mail from someone not a member.
+  bool consented_ = false;
 };
 
 // Puts a question with the four buttons "Yes", "Yes to All", "No",
