@@ -19,6 +19,7 @@
 #include "platform/web.hpp"
 #include "support/fake_web.hpp"
 #include "support/recording_shell.hpp"
+#include "support/scoped_env.hpp"
 
 namespace platform {
 namespace {
@@ -95,31 +96,6 @@ TEST_F(SystemShellTest, RunsProgramsThatCanStart) {
 }
 
 // --- web: vendor address and fake client ------------------------------------------
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      old_ = old;
-    }
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(FakeWebClient, AnswersFromItsTable) {
   FakeWebClient web;

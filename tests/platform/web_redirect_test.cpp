@@ -13,32 +13,12 @@
 #include "platform/web.hpp"
 #include "support/fake_web.hpp"
 #include "support/loopback_http.hpp"
+#include "support/scoped_env.hpp"
 
 namespace platform {
 namespace {
 
 using Reply = LoopbackHttpServer::Reply;
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 Reply Ok(const std::string& body) {
   Reply r;

@@ -32,11 +32,13 @@
 #include "support/loopback_http.hpp"
 #include "support/manual_clock.hpp"
 #include "support/recording_shell.hpp"
+#include "support/scoped_env.hpp"
 
 namespace plexisync {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::ScopedEnv;
 using platform::MsgBoxButtons;
 using platform::MsgBoxIcon;
 using platform::MsgBoxResult;
@@ -50,27 +52,6 @@ constexpr const char* kFailed = "Check for updates failed due to technical probl
 constexpr const char* kCompleted =
     "Download completed!\r\n\r\nClose all open Outlook windows\r\nbefore continuing with installation!";
 constexpr const char* kDownloading = "             Downloading the update, please be patient...";
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // A person who answers message boxes from a queue (OK, then No, when it
 // runs dry) and keeps every request exactly as asked, line breaks included,
