@@ -253,18 +253,6 @@ TEST_F(PathsTest, CheckFolderPathTakesWhatAFolderCanBeNamed) {
   EXPECT_THROW(CheckFolderPath(levels + "L"), AddinError);
 }
 
-TEST_F(PathsTest, APathEndingAtAFolderOtherThanContactsGivesNoFolder) {
-  bool found = false;
-  EXPECT_EQ(Set_Folder(ctx(), "Personal Folders$/$Inbox$/$", true, found), nullptr);
-  EXPECT_EQ(Set_Folder(ctx(), "Personal Folders$/$", true, found), nullptr);
-  EXPECT_FALSE(found);
-  EXPECT_EQ(LogLines().size(), 2u);
-  // Below a mail folder a contacts folder may still be made and found.
-  auto below = Set_Folder(ctx(), "Personal Folders$/$Inbox$/$People$/$", true, found);
-  ASSERT_NE(below, nullptr);
-  EXPECT_EQ(below->DefaultItemType(), host::kContactItem);
-}
-
 class DeleteContactTest : public PathsTest {
  protected:
   void SetUp() override {

@@ -83,6 +83,16 @@ Blocks BlocksOf(const std::string& text) {
   return b;
 }
 
+// Contacts go only into a contacts folder: a path that ends at a mail folder
+// (the Inbox, Sent Items), at a store's top folder or at any other kind of
+// folder is refused, and the mail stays in the Inbox.
+void RequireContactsFolder(host::Folder& folder) {
+  if (folder.DefaultItemType() != host::kContactItem) {
+    throw AddinError(kErrBadFileFormat, "The update mail's folder path names '" + folder.Name() +
+                                            "', which is not a contacts folder; the mail stays in the Inbox");
+  }
+}
+
 // True when `address` is an enabled member of the folder: a member key
 // with that "eMail" (blanks around either side ignored) and "Bool" "1".
 bool IsEnabledMember(Context& ctx, const std::string& folderId, const std::string& address) {
@@ -272,6 +282,7 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
           LocalFolder = Set_Folder(ctx_, path, true, found);
         }
         if (!LocalFolder) return false;
+        RequireContactsFolder(*LocalFolder);
         const std::string folderId = LocalFolder->EntryID();
         if (existed && !AcceptedFrom(Email, mailId, folderId)) {
           return !StillInInbox(ctx_, mailId, ctx_.app().Session()->GetDefaultFolder(host::kFolderInbox)->EntryID());
@@ -453,6 +464,7 @@ void FinishMail(Context& ctx, const std::string& mailId) {
     const Blocks blocks = BlocksOf(reader.Text);
     bool found = false;
     folder = Set_Folder(ctx, path, blocks.import || blocks.contacts, found);
+    if (folder && folder->DefaultItemType() != host::kContactItem) folder.reset();
     if (!folder) {
       Append_error_record(ctx, "The folder " + path + " of update mail " + mailId + " is gone; the mail was dropped",
                           "Finish_Receiving", "");

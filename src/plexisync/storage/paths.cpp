@@ -145,13 +145,6 @@ std::shared_ptr<host::Folder> Set_Folder(Context& ctx, const std::string& path, 
       }
       current = std::move(next);
     }
-    // Contacts go only into a contacts folder: a path that ends at a mail
-    // folder (the Inbox, Sent Items), at a store's top folder or at any
-    // other kind of folder gives none.
-    if (current->DefaultItemType() != host::kContactItem) {
-      throw AddinError(kErrInvalidCall, "The folder path names '" + current->Name() +
-                                            "', which is not a contacts folder; nothing goes into it");
-    }
     found = true;
     return current;
   });

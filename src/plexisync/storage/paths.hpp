@@ -53,9 +53,9 @@ std::string Extract_Folder(Context& ctx, std::string& path);
 // its first name (the default store when no open store has that name).
 // With `create`, missing levels are made as contacts folders; without it a
 // missing level gives nullptr and found = false. "" and "$/$" give the
-// default contacts folder. A path that CheckFolderPath refuses, or one
-// that ends at a folder other than a contacts folder, is an error. Logs
-// under "Set_Folder" and returns nullptr, leaving `found` as it was.
+// default contacts folder. A path that CheckFolderPath refuses is an
+// error. Logs under "Set_Folder" and returns nullptr, leaving `found` as it
+// was.
 std::shared_ptr<host::Folder> Set_Folder(Context& ctx, const std::string& path, bool create, bool& found);
 
 // Removes a contact whose sender deleted it. When it was modified on or
