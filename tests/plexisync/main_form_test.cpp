@@ -10,6 +10,7 @@
 #include "plexisync/dialogs/adv_settings.hpp"
 #include "plexisync/send/send_commands.hpp"
 #include "share_fixture.hpp"
+#include "storage_fixture.hpp"
 #include "support/folder_chain.hpp"
 
 namespace plexisync {
@@ -435,6 +436,32 @@ TEST_F(MainFormTest, SaveDisablesARecipientWhoseAddressIsNowTheUsersOwn) {
   EXPECT_EQ(Bool(m, s.teamId, s.people[0]->EntryID()), "1");
   EXPECT_EQ(Bool(m, s.teamId, s.people[2]->EntryID()), "0");
   EXPECT_EQ(m.ErrorLog(), "");
+}
+
+// Save is one write of the key store: when switching a listed recipient on
+// again fails, no recipient is left switched off and the wizard stays open.
+TEST_F(MainFormTest, ASaveThatFailsHalfWayChangesNoRecipient) {
+  auto s = Prepared();
+  auto& m = *s.m;
+  m.ctx->ReportSent = true;  // a logged failure asks nothing
+  for (std::size_t i : {0u, 2u, 3u}) StoreRecipient(m, s.teamId, s.people[i], "x@example.org");
+  auto& w = Open(m, s.team);
+  w.SarI.Select(2);
+  ASSERT_TRUE(w.Atgal.Click());  // Cy leaves the list
+  const std::string bob = s.people[2]->EntryID();
+  int bobWrites = 0;  // switched off, then on again: the second fails
+  testing::ProbeKeyStore probe(*m.hive);
+  probe.failIf = [&](std::string_view op, std::string_view path) {
+    return op == "SetValue" && path.ends_with(bob) && ++bobWrites == 2;
+  };
+  m.addinHive = &probe;
+  EXPECT_TRUE(w.SaveBut.Click());
+  m.addinHive = nullptr;
+
+  EXPECT_EQ(bobWrites, 2);
+  EXPECT_TRUE(w.IsVisible());
+  for (std::size_t i : {0u, 2u, 3u}) EXPECT_EQ(Bool(m, s.teamId, s.people[i]->EntryID()), "1") << i;
+  EXPECT_EQ(m.LoggedErrorNames(), (std::vector<std::string>{"Update_Entry", "MainForm_SaveChanges"}));
 }
 
 TEST_F(MainFormTest, SaveStoresTheChoiceAndWhetherTheFolderCanSend) {
