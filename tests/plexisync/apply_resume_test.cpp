@@ -245,6 +245,33 @@ class ApplyResumeTest : public ShareTest {
   std::vector<std::string> owners_;  // the owner's entry ids: the contacts' identities
 };
 
+// Killed after the invitation's folder was made but before the mail was
+// kept: the next run finds the folder already there and still takes it as
+// the invitation, without asking whether its sender may change it.
+TEST_F(ApplyResumeTest, KilledJustAfterTheInvitedFolderWasMadeTheNextRunAsksNothing) {
+  FillTeam(20);
+  AddMembers({"member"});
+  Send();
+  std::function<bool(long, std::string_view, std::string_view)> dieAt = [noted = false](
+      long, std::string_view op, std::string_view path) mutable {
+    if (op == "SetValue" && path.find("\\Invitations") != std::string_view::npos) {
+      noted = true;
+      return false;
+    }
+    return noted;
+  };
+  const int status = MemberRunInChild("member", dieAt);
+  ASSERT_TRUE(KilledBySigkill(status)) << "the run was not killed (status " << status << ")";
+  MachineOptions options = MemberOptions("member");
+  auto& m = Machine(options);
+  m.StartReturning();
+  SendReceive(m);
+  ExpectExactCopy(m);
+  EXPECT_EQ(m.user.Problems(), "");
+  EXPECT_FALSE(m.Reg().KeyExists(ReceiveJournal::InvitationsKeyPath()) &&
+               !m.Reg().GetAllValueNames(ReceiveJournal::InvitationsKeyPath()).empty());
+}
+
 // The kill campaign: one member per moment, all of them sent the same mail.
 TEST_F(ApplyResumeTest, KilledAnywhereInTheApplyTheNextRunFinishesItExactly) {
   constexpr int kMoments = 10;

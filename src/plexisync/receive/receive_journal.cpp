@@ -31,6 +31,8 @@ std::string AnswersText(int d, int n, int o) {
 
 std::string ReceiveJournal::ReceivingKeyPath() { return std::string(kProductKey) + kReceivingKey; }
 
+std::string ReceiveJournal::InvitationsKeyPath() { return std::string(kProductKey) + kInvitationsKey; }
+
 ReceiveJournal::ReceiveJournal(Context& ctx, std::string mailId)
     : ctx_(ctx), mailId_(std::move(mailId)), key_(ReceivingKeyPath() + "\\" + mailId_) {}
 

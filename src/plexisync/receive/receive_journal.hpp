@@ -29,6 +29,9 @@ class CSender;
 // a repair or a layout reset may rebuild) that holds one subkey per mail
 // being applied.
 inline constexpr const char* kReceivingKey = "Receiving";
+// Below the product key: one value per update mail (its entry id) for which
+// a folder was made as an invitation and whose entry is not kept yet.
+inline constexpr const char* kInvitationsKey = "Invitations";
 // The user property that ties a saved contact to the record it was made for.
 inline constexpr const char* kApplyTokenProperty = "PlexisyncApply";
 // Attempts at one position (a block, a deleted line or a contact record)
@@ -46,6 +49,9 @@ class ReceiveJournal {
 
   // The key that holds the entries (kReceivingKey below the product key).
   static std::string ReceivingKeyPath();
+
+  // The key of the invitations (kInvitationsKey below the product key).
+  static std::string InvitationsKeyPath();
 
   // The mails whose entries are in the key store, in enumeration order.
   static std::vector<std::string> Unfinished(Context& ctx);

@@ -195,6 +195,13 @@ void ProceedInbox(Context& ctx, bool atSyncStart) {
       for (const auto& id : stayedBefore) {
         if (inInbox.count(id) == 0) reg.DeleteValue(StayedKey(), id);
       }
+      // An invitation noted for a mail that left the Inbox is done with.
+      const std::string invitations = ReceiveJournal::InvitationsKeyPath();
+      if (reg.KeyExists(invitations)) {
+        for (const auto& id : reg.GetAllValueNames(invitations)) {
+          if (inInbox.count(id) == 0) reg.DeleteValue(invitations, id);
+        }
+      }
       if (!atSyncStart && reg.KeyExists(StayedKey())) {
         for (const auto& id : reg.GetAllValueNames(StayedKey())) {
           if (inInbox.count(id) != 0 && stayed.count(id) == 0) reg.DeleteValue(StayedKey(), id);
@@ -273,12 +280,22 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         // before is only changed by its members, or with the person's yes.
         const std::string path = Extract_Path(ctx_, Text);
         const Blocks blocks = BlocksOf(Text);
+        // A folder this mail's own earlier run made (it died before the
+        // mail was kept) is still its invitation.
+        CRegistry& reg = ctx_.reg();
+        const std::string invitations = ReceiveJournal::InvitationsKeyPath();
+        const bool invited = reg.KeyExists(invitations) && !reg.GetString(invitations, mailId, "").empty();
         bool found = true;
         LocalFolder = Set_Folder(ctx_, path, false, found);
-        const bool existed = LocalFolder != nullptr;
+        const bool existed = LocalFolder != nullptr && !invited;
         if (!LocalFolder) {
           // A path that was refused (logged) leaves `found` as it was.
           if (found || !(blocks.import || blocks.contacts)) return false;
+          // Noted before the folder is made, so that a run killed before
+          // the mail is kept does not take the folder for the person's own.
+          if (!reg.SetValue(invitations, mailId, path.empty() ? std::string(kPathSeparator) : path, 1)) {
+            throw AddinError(kErrComponentFailure, "The invitation of update mail " + mailId + " was not noted");
+          }
           LocalFolder = Set_Folder(ctx_, path, true, found);
         }
         if (!LocalFolder) return false;
@@ -300,6 +317,7 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         }
         ReceiveJournal journal(ctx_, mailId);
         journal.Create(Text, folderId, path, *Sender);
+        if (invited || reg.KeyExists(invitations)) PassOver([&] { reg.DeleteValue(invitations, mailId); });
         Purge_Item(ctx_, Email);
         ApplyBlocks(journal);
         return true;
