@@ -38,15 +38,6 @@ std::string FirstCharacters(std::string_view s, std::size_t count) {
   return std::string(s);
 }
 
-// A stored "LastUpdate" as a date. A text that is no date reads as the
-// never-updated mark (1/1/1990, the earliest date), as receiving reads it:
-// one damaged value must not keep its recipient, or the recipients after
-// it, out of the lists.
-platform::DateTime StoredLastUpdate(const std::string& stored) {
-  if (auto when = platform::DateTime::TryParse(stored)) return *when;
-  return platform::DateTime::Parse(kNeverUpdated);
-}
-
 // The "Last Update On" column of a stored "LastUpdate" text: the date as
 // m/d/yyyy, empty for the never-updated mark and for a text that is no date.
 std::string LastUpdateColumn(const std::string& stored) {

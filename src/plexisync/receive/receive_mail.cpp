@@ -37,14 +37,6 @@ constexpr std::int32_t kErrBadFileFormat = 321;
 
 platform::DateTime NeverUpdated() { return platform::DateTime::Parse(kNeverUpdated); }
 
-// A stored last update as a date; a stored text that is no date counts as
-// never updated (the oldest moment), so that nothing arrived counts as older
-// than it really is.
-platform::DateTime StoredDate(const std::string& text) {
-  if (auto date = platform::DateTime::TryParse(text)) return *date;
-  return NeverUpdated();
-}
-
 // True while the mail with this entry id is still in the Inbox.
 bool StillInInbox(Context& ctx, const std::string& entryId, const std::string& inboxId) {
   bool there = false;
@@ -577,7 +569,7 @@ platform::DateTime CSender::GetLastUpdate(Context& ctx, const std::string& folde
     // send moves on, also one that had nothing to send.
     auto lastSent = [&](const std::string& key) {
       const std::string sent = reg.GetString(key, "LastSent", "");
-      return StoredDate(sent.empty() ? reg.GetString(key, "LastUpdate", kNeverUpdated) : sent);
+      return StoredLastUpdate(sent.empty() ? reg.GetString(key, "LastUpdate", kNeverUpdated) : sent);
     };
     if (!entryId.empty()) return lastSent(RecipientKeyPath(ctx, folderId, entryId));
     if (!address.empty()) {

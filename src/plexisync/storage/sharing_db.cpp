@@ -9,6 +9,11 @@
 
 namespace plexisync {
 
+platform::DateTime StoredLastUpdate(const std::string& stored) {
+  if (auto when = platform::DateTime::TryParse(stored)) return *when;
+  return platform::DateTime::Parse(kNeverUpdated);
+}
+
 bool IsFolderDataKey(std::string_view subkey) {
   return subkey == kMappingKey || subkey == kListKey || subkey == kImportKey;
 }

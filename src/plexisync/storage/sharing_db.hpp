@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/datetime.hpp"
+
 namespace plexisync {
 
 class Context;
@@ -23,6 +25,12 @@ inline constexpr const char* kListKey = "List";
 inline constexpr const char* kImportKey = "Import";
 // "LastUpdate" of a recipient that was never updated.
 inline constexpr const char* kNeverUpdated = "1/1/1990";
+
+// A stored "LastUpdate" (or "LastSent") as a date. A text that is no date
+// reads as never updated (kNeverUpdated, the earliest date): nothing that
+// arrives counts as older than it is, and one damaged value keeps no
+// recipient out of the lists.
+platform::DateTime StoredLastUpdate(const std::string& stored);
 
 // True for the three subkey names of a folder key that are not recipients.
 bool IsFolderDataKey(std::string_view subkey);
