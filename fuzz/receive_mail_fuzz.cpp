@@ -241,11 +241,11 @@ class Reader {
     Require(UpdateMailsInInbox() <= 1, "more than one update mail in the Inbox");
   }
 
-  // Remembers the profile as it is now as the state to go back to.
-  void SaveState() {
-    host::PersonScope person(*app_);
-    folders_.clear();
-    items_.clear();
+  // Visits every folder of every store, a parent before its subfolders,
+  // with its entry id and its parent's ("" for a store's top folder); the
+  // subfolders of a folder are visited when `visit` returns true.
+  template <class Visit>
+  void WalkFolders(Visit visit) {
     std::vector<std::pair<std::shared_ptr<host::Folder>, std::string>> pending;
     auto tops = app_->Session()->Folders();
     for (int i = 1; i <= tops->Count(); ++i) pending.emplace_back(tops->Item(i), "");
@@ -253,15 +253,26 @@ class Reader {
       auto [folder, parentId] = std::move(pending.back());
       pending.pop_back();
       const std::string id = folder->EntryID();
+      if (!visit(folder, id, parentId)) continue;
+      auto subs = folder->Folders();
+      for (int i = 1, n = subs->Count(); i <= n; ++i) pending.emplace_back(subs->Item(i), id);
+    }
+  }
+
+  // Remembers the profile as it is now as the state to go back to.
+  void SaveState() {
+    host::PersonScope person(*app_);
+    folders_.clear();
+    items_.clear();
+    WalkFolders([&](const std::shared_ptr<host::Folder>& folder, const std::string& id, const std::string& parentId) {
       folders_[id] = SavedFolder{folder->Name(), parentId};
       auto items = folder->Items();
       for (int i = 1, n = items->Count(); i <= n; ++i) {
         auto item = items->Item(i);
         items_[item->EntryID()] = SavedItem{id, item->LastModificationTime()};
       }
-      auto subs = folder->Folders();
-      for (int i = 1, n = subs->Count(); i <= n; ++i) pending.emplace_back(subs->Item(i), id);
-    }
+      return true;
+    });
     keys_.clear();
     SaveKeys(*hive_, "", keys_);
     keyPaths_.clear();
@@ -351,17 +362,11 @@ class Reader {
     std::size_t foldersSeen = 0, itemsSeen = 0;
     std::vector<std::shared_ptr<host::Folder>> newFolders;
     std::vector<std::shared_ptr<host::Item>> newItems;
-    std::vector<std::pair<std::shared_ptr<host::Folder>, std::string>> pending;
-    auto tops = app_->Session()->Folders();
-    for (int i = 1; i <= tops->Count(); ++i) pending.emplace_back(tops->Item(i), "");
-    while (!pending.empty()) {
-      auto [folder, parentId] = std::move(pending.back());
-      pending.pop_back();
-      const std::string id = folder->EntryID();
+    WalkFolders([&](const std::shared_ptr<host::Folder>& folder, const std::string& id, const std::string& parentId) {
       const auto saved = folders_.find(id);
       if (saved == folders_.end()) {
-        newFolders.push_back(std::move(folder));
-        continue;
+        newFolders.push_back(folder);
+        return false;
       }
       ++foldersSeen;
       if (saved->second.parentId != parentId || saved->second.name != folder->Name()) intact = false;
@@ -376,9 +381,8 @@ class Reader {
         ++itemsSeen;
         if (was->second.folderId != id || was->second.modified != item->LastModificationTime()) intact = false;
       }
-      auto subs = folder->Folders();
-      for (int i = 1, n = subs->Count(); i <= n; ++i) pending.emplace_back(subs->Item(i), id);
-    }
+      return true;
+    });
     if (foldersSeen != folders_.size() || itemsSeen != items_.size()) intact = false;
 
     // Deleting moves a thing under Deleted Items (and raises the add-in's

@@ -1,4 +1,5 @@
 // The recipients block and the deleted lines of an update mail.
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -93,8 +94,8 @@ void CReceiveMail::ImportRecipients() {
     const std::string folderId = LocalFolder->EntryID();
 
     // 1. The sender is a member unless the address is one of this user's.
-    std::vector<std::string> pending;
-    if (!Sender->Email.empty() && !Is_MyMail(ctx_, Sender->Email)) pending.push_back(Sender->Email);
+    std::vector<BlockEntry> pending;
+    if (!Sender->Email.empty() && !Is_MyMail(ctx_, Sender->Email)) pending.push_back({Sender->Email, Sender->Name});
 
     // 2. The block; only the text before the first record holds it. A block
     // without its end is refused before anything is written.
@@ -112,18 +113,14 @@ void CReceiveMail::ImportRecipients() {
 
     // 3. The addresses of the block's entries; the whole block is read
     // before anything is written.
-    const std::vector<BlockEntry> entries = ReadRecipientsBlock(block);
-    std::vector<std::string> names(pending.size());
-    for (const BlockEntry& entry : entries) {
-      if (!platform::Trim(entry.address).empty() && !Is_MyMail(ctx_, entry.address)) {
-        pending.push_back(entry.address);
-        names.push_back(entry.name);
-      }
+    for (BlockEntry& entry : ReadRecipientsBlock(block)) {
+      if (platform::Trim(entry.address).empty() || Is_MyMail(ctx_, entry.address)) continue;
+      pending.push_back(std::move(entry));
     }
     // Where each address stands in the pending list, in list order; an
     // entry matched by an existing member is taken out.
     std::unordered_map<std::string_view, std::vector<std::size_t>> positions;
-    for (std::size_t i = 0; i < pending.size(); ++i) positions[pending[i]].push_back(i);
+    for (std::size_t i = 0; i < pending.size(); ++i) positions[pending[i].address].push_back(i);
     std::vector<bool> taken(pending.size(), false);
 
     // 4. Existing members: enabled when listed (or the sender), else
@@ -149,9 +146,7 @@ void CReceiveMail::ImportRecipients() {
     // 5. New members: a contact of the default Contacts folder with that
     // address, or a new unread one. The folder is walked once into an
     // index by address (the first contact with it, in folder order).
-    bool anyLeft = false;
-    for (std::size_t i = 0; i < pending.size() && !anyLeft; ++i) anyLeft = !taken[i];
-    if (!anyLeft) return;
+    if (std::find(taken.begin(), taken.end(), false) == taken.end()) return;
     auto contacts = ctx_.app().Session()->GetDefaultFolder(host::kFolderContacts);
     std::unordered_map<std::string, std::shared_ptr<host::ContactItem>> byAddress;
     {
@@ -167,7 +162,7 @@ void CReceiveMail::ImportRecipients() {
     }
     for (std::size_t i = 0; i < pending.size(); ++i) {
       if (taken[i]) continue;
-      const std::string& address = pending[i];
+      const std::string& address = pending[i].address;
       // The sender's contact is the one the sender was identified by (its
       // stored address may carry blanks that an exact comparison misses).
       if (address == Sender->Email && !Sender->entryID.empty()) {
@@ -188,7 +183,7 @@ void CReceiveMail::ImportRecipients() {
       if (!contact) throw AddinError(kErrObjectNotSet, "The new contact is not a contact item");
       contact->SetEmail1Address(address);
       // The sender's own name, or the one its entry in the block gives.
-      contact->SetFullName(address == Sender->Email ? Sender->Name : names[i]);
+      contact->SetFullName(address == Sender->Email ? Sender->Name : pending[i].name);
       contact->Save();
       contact->SetUnRead(true);
       Update_Entry(ctx_, folderId, contact->EntryID(), contact->FullName(), true, address);

@@ -276,10 +276,10 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         // mail was kept) is still its invitation.
         CRegistry& reg = ctx_.reg();
         const std::string invitations = ReceiveJournal::InvitationsKeyPath();
-        const bool invited = reg.KeyExists(invitations) && !reg.GetString(invitations, mailId, "").empty();
+        bool invitation = reg.KeyExists(invitations) && !reg.GetString(invitations, mailId, "").empty();
         bool found = true;
         LocalFolder = Set_Folder(ctx_, path, false, found);
-        const bool existed = LocalFolder != nullptr && !invited;
+        const bool existed = LocalFolder != nullptr && !invitation;
         if (!LocalFolder) {
           // A path that was refused (logged) leaves `found` as it was.
           if (found || !(blocks.import || blocks.contacts)) return false;
@@ -288,14 +288,15 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
           if (!reg.SetValue(invitations, mailId, path.empty() ? std::string(kPathSeparator) : path, 1)) {
             throw AddinError(kErrComponentFailure, "The invitation of update mail " + mailId + " was not noted");
           }
+          invitation = true;
           LocalFolder = Set_Folder(ctx_, path, true, found);
         }
         if (!LocalFolder) return false;
         RequireContactsFolder(*LocalFolder);
         const std::string folderId = LocalFolder->EntryID();
-        if (existed && !AcceptedFrom(Email, mailId, folderId)) {
-          return !StillInInbox(ctx_, mailId, ctx_.app().Session()->GetDefaultFolder(host::kFolderInbox)->EntryID());
-        }
+        const Consent consent = existed ? ConsentOf(Email, mailId, folderId) : Consent::kMember;
+        if (consent == Consent::kRefused) return true;
+        if (consent == Consent::kDeferred) return false;
 
         // The sender; then the mail's text goes into the key store with the
         // sender and the progress to come, and only then does the mail go
@@ -304,27 +305,27 @@ bool CReceiveMail::ProceedUpdates(const std::shared_ptr<host::MailItem>& Email) 
         Sender = CSender::GetSender(ctx_, Email, folderId);
         // The person let the sender in: a member from now on, also when the
         // mail carries no recipients block to say so.
-        if (consented_ && !Sender->entryID.empty() && !IsEnabledMember(ctx_, folderId, Sender->Email)) {
+        if (consent == Consent::kLetIn && !Sender->entryID.empty() && !IsEnabledMember(ctx_, folderId, Sender->Email)) {
           Update_Entry(ctx_, folderId, Sender->entryID, platform::Trim(Sender->Name), true, Sender->Email);
         }
         ReceiveJournal journal(ctx_, mailId);
         journal.Create(Text, folderId, path, *Sender);
-        if (invited || reg.KeyExists(invitations)) PassOver([&] { reg.DeleteValue(invitations, mailId); });
+        if (invitation) PassOver([&] { reg.DeleteValue(invitations, mailId); });
         Purge_Item(ctx_, Email);
         ApplyBlocks(journal);
         return true;
       });
 }
 
-bool CReceiveMail::AcceptedFrom(const std::shared_ptr<host::MailItem>& Email, const std::string& mailId,
-                                const std::string& folderId) {
+CReceiveMail::Consent CReceiveMail::ConsentOf(const std::shared_ptr<host::MailItem>& Email, const std::string& mailId,
+                                              const std::string& folderId) {
   std::string name;
   std::string address;
   CSender::ReadNameAndEmail(ctx_, Email, name, address);
-  if (IsEnabledMember(ctx_, folderId, address)) return true;
+  if (IsEnabledMember(ctx_, folderId, address)) return Consent::kMember;
   // A mail from one of the person's own addresses (another of their
   // machines) is theirs.
-  if (!address.empty() && Is_MyMail(ctx_, address)) return true;
+  if (!address.empty() && Is_MyMail(ctx_, address)) return Consent::kMember;
   const std::string folderName = LocalFolder->Name();
   const std::string who = platform::Trim(name.empty() ? address : name);
   const platform::MsgBoxResult answer = ctx_.svc.user.MessageBox(
@@ -333,18 +334,15 @@ bool CReceiveMail::AcceptedFrom(const std::shared_ptr<host::MailItem>& Email, co
       kProductTitle, platform::MsgBoxButtons::YesNo, platform::MsgBoxIcon::Question);
   if (!ctx_.svc.user.LastMessageAnswered()) {
     ctx_.MailsAwaitingConsent.insert(mailId);
-    return false;
+    return Consent::kDeferred;
   }
-  if (answer == platform::MsgBoxResult::Yes) {
-    consented_ = true;
-    return true;
-  }
+  if (answer == platform::MsgBoxResult::Yes) return Consent::kLetIn;
   Purge_Item(ctx_, Email);
   Append_error_record(ctx_,
                       "The update mail from " + name + " <" + address + "> for the folder '" + folderName +
                           "' was refused and removed: the sender is not one of the folder's members",
                       "CReceiveMail_ProceedUpdates", "");
-  return false;
+  return Consent::kRefused;
 }
 
 bool CReceiveMail::ApplyBlocks(ReceiveJournal& journal) {
@@ -504,10 +502,7 @@ std::shared_ptr<CSender> CSender::GetSender(Context& ctx, const std::shared_ptr<
   auto sender = std::make_shared<CSender>();
   sender->LastUpdate = NeverUpdated();
   Protect(ctx, "CSender_GetSender", [&] {
-    auto safe = ctx.app().CreateSafeMailItem();
-    safe->SetItem(Email);
-    sender->Name = platform::DropControlCharacters(safe->SenderName());
-    sender->Email = GetEmail(ctx, Email);
+    ReadNameAndEmail(ctx, Email, sender->Name, sender->Email);
     sender->entryID = GetEntryID(ctx, folderID, sender->Email, sender->Name);
     sender->LastUpdate = GetLastUpdate(ctx, folderID, sender->entryID, sender->Email);
   });

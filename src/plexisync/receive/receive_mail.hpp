@@ -139,17 +139,17 @@ class CReceiveMail {
   // The handler of a block: logs a failure under `errName` and notes
   // whether it may be tried again.
   void BlockFailure(const char* errName, const std::string& context);
-  // False when a mail for an existing folder must not be applied: its
-  // sender is not an enabled member (nor the person) and the person did not
-  // say yes; on "No" the mail is removed and the refusal logged.
-  bool AcceptedFrom(const std::shared_ptr<host::MailItem>& Email, const std::string& mailId,
+  // Whether a mail for an existing folder may be applied: its sender is an
+  // enabled member or the person (kMember), or the person let the sender in
+  // (kLetIn), said No (kRefused: the mail is removed and the refusal
+  // logged), or nobody answered (kDeferred: the mail stays in the Inbox).
+  enum class Consent { kMember, kLetIn, kRefused, kDeferred };
+  Consent ConsentOf(const std::shared_ptr<host::MailItem>& Email, const std::string& mailId,
                     const std::string& folderId);
   // Writes the answer memory and `values` into the journal, when there is one.
   void KeepAnswers(std::vector<std::pair<std::string, std::string>> values);
 
   Context& ctx_;
-  // Set when the person accepted a mail from someone not a member.
-  bool consented_ = false;
 };
 
 // Puts a question with the four buttons "Yes", "Yes to All", "No",
